@@ -1,0 +1,67 @@
+#include "dialog_commands.h"
+
+#include "device_discovery.h"
+#include "dialog_access.h"
+#include "isp_options.h"
+#include "log.h"
+#include "platform.h"
+#include "resource.h"
+
+namespace {
+void ConfigureSelected() {
+    int selection = Dialog().GetSelection(IDC_DEVICE_LIST);
+    if (selection < 0) {
+        LogPrintf("请先选择配置设备或者当前没有找到配置设备.");
+        return;
+    }
+    StartWorkerThread(WorkerJob::Configure, static_cast<uint32_t>(selection));
+}
+
+void FindDevices() {
+    if (ApplyIspOptions() == 0)
+        LogPrintf("Set isp option failure.");
+    StartWorkerThread(WorkerJob::Refresh, 0);
+}
+
+void ReapplyOptions() {
+    if (ApplyIspOptions() == 0)
+        LogPrintf("Set isp option failure.");
+}
+
+void SetIspOption() {
+    if (ApplyIspOptions() == 1)
+        LogPrintf("Set isp option succ");
+    else
+        LogPrintf("Set isp option failure.");
+}
+} // namespace
+
+bool HandleDialogCommand(int id, int notification) {
+    switch (id) {
+    case IDC_CONFIGURE:
+        ConfigureSelected();
+        return true;
+    case IDC_FIND_DEVICES:
+        FindDevices();
+        return true;
+    case IDC_CLEAR_LOG:
+        Dialog().SetText(IDC_LOG, "");
+        return true;
+    case IDC_DEVICE_LIST:
+        if (notification == kListSelectionChanged || notification == kListFocusGained)
+            ShowDeviceInfo();
+        return true;
+    case IDC_PLUG_NOTIFY:
+    case IDC_AUTO_DOWNLOAD:
+        ReapplyOptions();
+        return true;
+    case IDC_SET_ISP_OPTION:
+        SetIspOption();
+        return true;
+    case IDC_LIMIT_COUNT:
+        Dialog().Enable(IDC_COUNT_LIMIT, Dialog().IsChecked(IDC_LIMIT_COUNT));
+        return true;
+    default:
+        return false;
+    }
+}

@@ -1,0 +1,32 @@
+// The platform seams of the native tests: the firmware payload, the debugger
+// output and worker threads.
+#pragma once
+
+#include "platform.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fake_platform {
+// The payload LoadFirmwarePayload hands out; missing makes it fail.
+void SetPayload(std::vector<uint8_t> payload);
+void SetPayloadMissing();
+// The stand-in firmware file of the build, as the Windows resource carries it.
+std::vector<uint8_t> BuildPayload();
+
+std::vector<std::string> DebugOutput();
+void SetEchoDebugOutput(bool echo); // to standard error, as the host build does
+
+struct WorkerStart {
+    WorkerJob job;
+    uint32_t argument;
+};
+// Run workers on real threads (joined by JoinWorkers) or only record them.
+void SetRunWorkers(bool run);
+std::vector<WorkerStart> WorkerStarts();
+void JoinWorkers();
+
+// Payload, debug output and worker records back to the start state.
+void Reset();
+} // namespace fake_platform
