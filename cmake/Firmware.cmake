@@ -1,6 +1,9 @@
 # The firmware payload carried by the tool. It must end before the
 # configuration block at 0x9BF0, so a larger file stops the build here.
-set(FIRMWARE_BIN "${CMAKE_SOURCE_DIR}/res/firmware.bin" CACHE FILEPATH "Firmware payload to carry")
+# Also runs as a script: cmake -DFIRMWARE_BIN=<file> -P cmake/Firmware.cmake
+if(NOT DEFINED FIRMWARE_BIN)
+    set(FIRMWARE_BIN "${CMAKE_CURRENT_LIST_DIR}/../res/firmware.bin" CACHE FILEPATH "Firmware payload to carry")
+endif()
 set(FIRMWARE_MAX_SIZE 39920)
 if(NOT EXISTS "${FIRMWARE_BIN}")
     message(FATAL_ERROR "Firmware payload ${FIRMWARE_BIN} not found")
@@ -13,5 +16,7 @@ endif()
 if(FIRMWARE_SIZE EQUAL 0)
     message(FATAL_ERROR "Firmware payload ${FIRMWARE_BIN} is empty")
 endif()
-# Re-run these checks whenever the file changes.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${FIRMWARE_BIN}")
+if(NOT CMAKE_SCRIPT_MODE_FILE)
+    # Check again whenever the file changes.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${FIRMWARE_BIN}")
+endif()

@@ -35,6 +35,10 @@ fi
 step "Windows build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
+if [ -f build/windows/CTestTestfile.cmake ]; then
+    step "checks of the Windows build"
+    ctest --test-dir build/windows --output-on-failure
+fi
 
 if [ -x scripts/e2e.sh ]; then
     step "end-to-end tests under Wine"
