@@ -45,10 +45,12 @@ void FakeLibrary::Reset() {
     flashDelay_ = std::chrono::microseconds(0);
     keepImages_ = true;
     onFlash_ = nullptr;
+    onEnum_ = nullptr;
     callbackField_ = 0;
     registrations_.clear();
     enumCalls_ = 0;
     flashCalls_.clear();
+    eventResults_.clear();
 }
 
 void FakeLibrary::SetDevices(std::vector<IspDeviceInfo> devices) {
@@ -96,6 +98,11 @@ void FakeLibrary::SetOnFlash(std::function<void(uint32_t)> hook) {
     onFlash_ = std::move(hook);
 }
 
+void FakeLibrary::SetOnEnum(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    onEnum_ = std::move(hook);
+}
+
 std::vector<IspOption> FakeLibrary::Registrations() {
     std::lock_guard<std::mutex> lock(mutex_);
     return registrations_;
@@ -117,6 +124,13 @@ size_t FakeLibrary::FlashCallCount() {
 }
 
 int32_t FakeLibrary::Enum(IspDeviceInfo* devices, uint32_t maxCount) {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hook = onEnum_;
+    }
+    if (hook)
+        hook();
     std::lock_guard<std::mutex> lock(mutex_);
     ++enumCalls_;
     uint32_t written = std::min<uint32_t>(uint32_t(devices_.size()), maxCount);
@@ -162,7 +176,15 @@ int32_t FakeLibrary::FireEvent(int32_t event, uint32_t mask, uint32_t count) {
         field = callbackField_;
     }
     DeviceEventCallback callback = IspDecodeCallback(field);
-    return callback ? callback(event, mask, count) : -1;
+    int32_t result = callback ? callback(event, mask, count) : -1;
+    std::lock_guard<std::mutex> lock(mutex_);
+    eventResults_.push_back(result);
+    return result;
+}
+
+std::vector<int32_t> FakeLibrary::EventResults() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return eventResults_;
 }
 
 void FakeLibrary::FireEventAsync(int32_t event, uint32_t mask, uint32_t count) {

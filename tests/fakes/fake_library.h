@@ -45,12 +45,16 @@ public:
     void KeepImages(bool keep);
     // Runs inside Tamla_FlashProgramB, before the delay.
     void SetOnFlash(std::function<void(uint32_t deviceId)> hook);
+    // Runs inside Tamla_EnumDevices, before the records are written.
+    void SetOnEnum(std::function<void()> hook);
 
     std::vector<IspOption> Registrations();
     int EnumCalls();
     std::vector<FlashCall> FlashCalls();
     size_t FlashCallCount();
 
+    // What the callback answered to each event delivered, in order.
+    std::vector<int32_t> EventResults();
     // Calls the registered callback on this thread; -1 without one.
     int32_t FireEvent(int32_t event, uint32_t mask, uint32_t count);
     // Queues the event for the library's own event thread.
@@ -83,10 +87,12 @@ private:
     std::chrono::microseconds flashDelay_{0};
     bool keepImages_ = true;
     std::function<void(uint32_t)> onFlash_;
+    std::function<void()> onEnum_;
     uint32_t callbackField_ = 0;
     std::vector<IspOption> registrations_;
     int enumCalls_ = 0;
     std::vector<FlashCall> flashCalls_;
+    std::vector<int32_t> eventResults_;
 
     std::mutex eventMutex_;
     std::condition_variable eventWake_;

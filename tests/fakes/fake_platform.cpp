@@ -13,6 +13,7 @@ namespace {
 std::mutex g_mutex;
 std::vector<uint8_t> g_payload;
 bool g_payloadMissing = false;
+std::function<void()> g_onPayloadLoad;
 std::vector<std::string> g_debug;
 bool g_echo = true;
 bool g_runWorkers = false;
@@ -21,6 +22,13 @@ std::vector<std::thread> g_threads;
 } // namespace
 
 bool LoadFirmwarePayload(const uint8_t** data, uint32_t* size) {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        hook = g_onPayloadLoad;
+    }
+    if (hook)
+        hook();
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_payloadMissing)
         return false;
@@ -54,6 +62,11 @@ void SetPayload(std::vector<uint8_t> payload) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_payload = std::move(payload);
     g_payloadMissing = false;
+}
+
+void SetOnPayloadLoad(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_onPayloadLoad = std::move(hook);
 }
 
 void SetPayloadMissing() {
@@ -106,6 +119,7 @@ void Reset() {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_payload.clear();
     g_payloadMissing = false;
+    g_onPayloadLoad = nullptr;
     g_debug.clear();
     g_echo = true;
     g_runWorkers = false;

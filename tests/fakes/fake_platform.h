@@ -5,6 +5,7 @@
 #include "platform.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@ namespace fake_platform {
 // The payload LoadFirmwarePayload hands out; missing makes it fail.
 void SetPayload(std::vector<uint8_t> payload);
 void SetPayloadMissing();
+// Runs inside every LoadFirmwarePayload call, on the caller's thread.
+void SetOnPayloadLoad(std::function<void()> hook);
 // The stand-in firmware file of the build, as the Windows resource carries it.
 std::vector<uint8_t> BuildPayload();
 
