@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Builds the Windows tool and runs it under Wine.
+#
+#   scripts/run-tool.sh          with a display: starts the tool for you to use
+#   scripts/run-tool.sh --demo   (or without a display, or FORCE_XVFB=1): a short
+#                                scripted demo on a virtual display against the
+#                                stand-in library, printing the tool's log, the
+#                                decoded image it wrote and a screenshot path
+# BUILD_DIR (default build/windows) and WINE_PREFIX_DIR (default
+# build/wineprefix) choose another build tree and prefix.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+
+# The demo's steps; run on the (virtual) display, so every Wine program,
+# winepath included, sees it.
+demo_on_display() {
+    local stage_win dump_win dump shot
+    stage_win=$(winepath -w "$STAGE")
+    # The driver leaves the tool open and names the newest image dump last.
+    # Its output goes to a file, not a pipe: the tool it starts keeps the
+    # driver's output handles open, so a pipe would never see its end.
+    wine "$DRIVER" demo "$stage_win" >build/demo/driver.txt
+    tr -d '\r' <build/demo/driver.txt
+    dump_win=$(tr -d '\r' <build/demo/driver.txt | sed -n 's/^dump: //p' | tail -n 1)
+    if [ -n "$dump_win" ]; then
+        dump=$(winepath -u "$dump_win")
+        echo
+        echo "== decoded image $dump"
+        python3 scripts/decode-image.py "$dump" --firmware res/firmware.bin || true
+    else
+        echo "run-tool: the driver named no image dump" >&2
+    fi
+    shot=$ROOT/build/demo/screenshot.png
+    import -window root "$shot"
+    echo "screenshot: $shot"
+    wine "$DRIVER" close
+}
+
+demo=0
+case "${1:-}" in
+    --demo) demo=1 ;;
+    --demo-on-display) demo=2 ;; # internal: the demo's steps, already on a display
+    "") ;;
+    *) echo "usage: $0 [--demo]" >&2; exit 2 ;;
+esac
+if [ "$demo" -eq 0 ] && { [ -z "${DISPLAY:-}" ] || [ -n "${FORCE_XVFB:-}" ]; }; then
+    demo=1
+fi
+
+if [ "$demo" -eq 2 ]; then
+    demo_on_display
+    exit 0
+fi
+
+bash scripts/install-deps.sh
+BUILD=$ROOT/${BUILD_DIR:-build/windows}
+cmake --preset windows -B "$BUILD" >/dev/null
+cmake --build "$BUILD" -j 2
+
+STAGE=$BUILD/stage
+DRIVER=$BUILD/tests/e2e/e2e_driver.exe
+if [ ! -f "$STAGE/ProgrammerSetup.exe" ]; then
+    echo "run-tool: $STAGE/ProgrammerSetup.exe was not built" >&2
+    exit 1
+fi
+
+# shellcheck source=wine-env.sh
+source scripts/wine-env.sh "$ROOT/${WINE_PREFIX_DIR:-build/wineprefix}"
+wine_prefix_ready
+wine_stop
+trap wine_stop EXIT
+
+if [ "$demo" -eq 0 ]; then
+    if [ ! -f "$STAGE/TAMLAISPDLL.DLL" ]; then
+        echo "run-tool: no TAMLAISPDLL.DLL in $STAGE; place the programmer maker's library there" >&2
+        exit 1
+    fi
+    wine "$STAGE/ProgrammerSetup.exe"
+    exit 0
+fi
+
+if [ ! -f "$DRIVER" ]; then
+    echo "run-tool: the demo needs $DRIVER, which this build did not make" >&2
+    exit 1
+fi
+
+mkdir -p build/demo
+export STAGE DRIVER ROOT
+with_display bash "$ROOT/scripts/run-tool.sh" --demo-on-display

@@ -1,0 +1,80 @@
+#include "main_dialog.h"
+
+#include "dialog_commands.h"
+#include "resource.h"
+
+#include <array>
+
+std::atomic<HWND> MainDialog{nullptr};
+
+namespace {
+std::atomic<HICON> g_appIcon{nullptr};
+
+// Index n names ports 0 to n; the list sorts them into this same order.
+constexpr std::array<const char*, 8> kPortEntries = {
+    "PORT0", "PORT0～1", "PORT0～2", "PORT0～3", "PORT0～4", "PORT0～5", "PORT0～6", "PORT0～7",
+};
+
+constexpr WPARAM kWaitTimeMaxChars = 9;
+constexpr WPARAM kCountLimitMaxChars = 5;
+
+// Runs a button's command through the ordinary WM_COMMAND path before it
+// returns. Unlike BM_CLICK this works on hidden buttons and while the dialog
+// is not the active window.
+void RunCommandNow(HWND window, int id) {
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
+}
+
+void FillPortList(HWND window) {
+    for (const char* entry : kPortEntries)
+        SendDlgItemMessageA(window, IDC_PORT_SELECT, CB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(entry));
+    SendDlgItemMessageA(window, IDC_PORT_SELECT, CB_SETCURSEL, 0, 0);
+}
+
+void OnInitDialog(HWND window) {
+    SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_appIcon.load()));
+    FillPortList(window);
+    SendDlgItemMessageA(window, IDC_WAIT_TIME, EM_LIMITTEXT, kWaitTimeMaxChars, 0);
+    SendDlgItemMessageA(window, IDC_COUNT_LIMIT, EM_LIMITTEXT, kCountLimitMaxChars, 0);
+    // The edit control's default limit (about 30000 characters) would make
+    // the log silently stop taking lines in a long session.
+    SendDlgItemMessageA(window, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
+    CheckDlgButton(window, IDC_PLUG_NOTIFY, BST_CHECKED);
+    EnableWindow(GetDlgItem(window, IDC_COUNT_LIMIT), FALSE);
+    RunCommandNow(window, IDC_SET_ISP_OPTION);
+    RunCommandNow(window, IDC_FIND_DEVICES);
+}
+
+INT_PTR OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    int id = LOWORD(wParam);
+    if (id == IDCANCEL) {
+        DestroyWindow(window);
+        return 0;
+    }
+    if (HandleDialogCommand(id, HIWORD(wParam)))
+        return 0;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+} // namespace
+
+void KeepAppIcon(HICON icon) {
+    g_appIcon.store(icon);
+}
+
+INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    MainDialog.store(window);
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInitDialog(window);
+        return 0;
+    case WM_COMMAND:
+        return OnCommand(window, message, wParam, lParam);
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return 0;
+    }
+}

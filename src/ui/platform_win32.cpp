@@ -1,0 +1,48 @@
+// The platform seams of the device logic on Windows: the payload resource,
+// the debugger output and worker threads.
+#include "platform.h"
+
+#include "config_run.h"
+#include "device_discovery.h"
+#include "resource.h"
+#include "win32_handles.h"
+
+#include <windows.h>
+
+bool LoadFirmwarePayload(const uint8_t** data, uint32_t* size) {
+    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_FIRMWARE), "BIN");
+    if (found == nullptr)
+        return false;
+    HGLOBAL loaded = LoadResource(nullptr, found);
+    if (loaded == nullptr)
+        return false;
+    DWORD length = SizeofResource(nullptr, found);
+    const void* bytes = LockResource(loaded);
+    if (bytes == nullptr || length == 0)
+        return false;
+    *data = static_cast<const uint8_t*>(bytes);
+    *size = length;
+    return true;
+}
+
+void WriteDebugOutput(const char* text) {
+    OutputDebugStringA(text);
+}
+
+namespace {
+DWORD WINAPI ConfigureThread(LPVOID argument) {
+    return ConfigureDevice(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(argument)));
+}
+
+DWORD WINAPI RefreshThread(LPVOID) {
+    return RefreshDeviceList();
+}
+} // namespace
+
+void StartWorkerThread(WorkerJob job, uint32_t argument) {
+    LPTHREAD_START_ROUTINE routine = job == WorkerJob::Configure ? ConfigureThread : RefreshThread;
+    // Detached: the handle is closed at once and nobody waits for the thread.
+    UniqueHandle thread(CreateThread(nullptr, 0, routine,
+                                     reinterpret_cast<LPVOID>(static_cast<uintptr_t>(argument)), 0,
+                                     nullptr));
+}

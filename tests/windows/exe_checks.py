@@ -1,0 +1,316 @@
+"""Checks of the built tool. Each check takes what it looks at and returns a
+list of problems (empty when all is well), so the same function serves the
+real exe and the deliberately broken copies of check_faults.py."""
+import re
+import struct
+import subprocess
+
+from pe_file import PeError, PeFile, RT_DIALOG, RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_VERSION, parse_dialog_ex
+
+WS_VISIBLE = 0x10000000
+WS_DISABLED = 0x08000000
+WS_TABSTOP = 0x00010000
+WS_VSCROLL = 0x00200000
+WS_BORDER = 0x00800000
+WS_POPUP = 0x80000000
+WS_CAPTION = 0x00C00000
+WS_SYSMENU = 0x00080000
+WS_MINIMIZEBOX = 0x00020000
+WS_MAXIMIZEBOX = 0x00010000
+WS_THICKFRAME = 0x00040000
+DS_MODALFRAME = 0x80
+DS_CENTER = 0x800
+BS_TYPEMASK = 0xF
+BS_PUSHBUTTON, BS_DEFPUSHBUTTON, BS_AUTOCHECKBOX, BS_GROUPBOX = 0, 1, 3, 7
+CBS_TYPEMASK, CBS_DROPDOWN, CBS_SORT = 0x3, 0x2, 0x100
+ES_MULTILINE, ES_AUTOVSCROLL, ES_AUTOHSCROLL, ES_READONLY = 0x4, 0x40, 0x80, 0x800
+
+# The visible controls in template (tab) order: id (-1 for labels and group
+# boxes), kind, caption, place; the kinds' style rules are in _kind_problems.
+VISIBLE_CONTROLS = [
+    (1004, "push", "配置", (228, 113, 65, 18)),
+    (-1, "label", "设备列表:", (8, 14, 37, 8)),
+    (1011, "combo", "", (52, 12, 124, 160)),
+    (1007, "push", "查找设备", (155, 113, 65, 18)),
+    (1008, "push", "清空记录", (228, 179, 65, 18)),
+    (1009, "log", "", (2, 136, 292, 39)),
+    (-1, "group", "设备选择", (3, 2, 290, 48)),
+    (1018, "info", "", (9, 29, 277, 13)),
+    (-1, "group", "配置选项", (3, 52, 291, 57)),
+    (10344, "check", "限制下载次数", (185, 89, 58, 10)),
+    (-1, "label", "下载端口选择:", (8, 70, 50, 8)),
+    (10345, "sorted-combo", "", (61, 68, 79, 80)),
+    (-1, "label", "下载完成后等待时间(ms):", (148, 70, 88, 8)),
+    (10346, "number", "", (239, 68, 46, 13)),
+    (10347, "check", "开启机器控制信号", (100, 90, 75, 10)),
+    (10348, "check", "下载完成后端口不断电", (9, 90, 84, 10)),
+    (10349, "number", "", (246, 88, 38, 13)),
+]
+
+# Controls that are never shown; their place is free but must not cover a
+# visible control.
+HIDDEN_CONTROLS = [
+    (1029, "check", "串口免按键下载功能"),
+    (1030, "check", "设备插拔通知"),
+    (1032, "push", "设置ISP选项"),
+    (10330, "check", "设备插入后自动下载"),
+    (10332, "readonly", ""),
+    (-1, "label", "下载计数:"),
+]
+
+ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL", "MSVCRT.DLL", "GDI32.DLL", "COMCTL32.DLL", "TAMLAISPDLL.DLL"}
+LIBRARY_IMPORTS = {"Tamla_EnumDevices", "Tamla_SetIspOption", "Tamla_FlashProgramB"}
+
+# Texts the tool logs or shows, which must sit in the exe as CP936 bytes.
+CP936_TEXTS = ["配置成功", "请先选择配置设备或者当前没有找到配置设备.", "PORT0～7"]
+
+
+def _kind_problems(kind, style, where):
+    """Style rules of each kind of control."""
+    problems = []
+
+    def need(bits, what):
+        if style & bits != bits:
+            problems.append("%s: lacks %s (style 0x%08x)" % (where, what, style))
+
+    def forbid(bits, what):
+        if style & bits:
+            problems.append("%s: must not have %s (style 0x%08x)" % (where, what, style))
+
+    if kind == "push":
+        if style & BS_TYPEMASK != BS_PUSHBUTTON:
+            problems.append("%s: not a plain push button (type %d)" % (where, style & BS_TYPEMASK))
+    elif kind == "check":
+        if style & BS_TYPEMASK != BS_AUTOCHECKBOX:
+            problems.append("%s: not an auto check box (type %d)" % (where, style & BS_TYPEMASK))
+    elif kind == "group":
+        if style & BS_TYPEMASK != BS_GROUPBOX:
+            problems.append("%s: not a group box" % where)
+    elif kind in ("combo", "sorted-combo"):
+        if style & CBS_TYPEMASK != CBS_DROPDOWN:
+            problems.append("%s: not a drop-down combo with an edit field" % where)
+        need(WS_VSCROLL, "WS_VSCROLL")
+        if kind == "sorted-combo":
+            need(CBS_SORT, "CBS_SORT")
+        else:
+            forbid(CBS_SORT, "CBS_SORT")
+    elif kind == "log":
+        need(ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER, "multi-line, auto v-scroll, scroll bar, border")
+        forbid(ES_READONLY, "ES_READONLY")
+    elif kind in ("info", "readonly"):
+        need(ES_READONLY | ES_AUTOHSCROLL | WS_BORDER, "read-only, auto h-scroll, border")
+        forbid(ES_MULTILINE, "ES_MULTILINE")
+    elif kind == "number":
+        need(ES_AUTOHSCROLL | WS_BORDER, "auto h-scroll, border")
+        forbid(ES_READONLY | ES_MULTILINE, "ES_READONLY or ES_MULTILINE")
+    return problems
+
+
+KIND_CLASS = {"push": "BUTTON", "check": "BUTTON", "group": "BUTTON", "label": "STATIC", "combo": "COMBOBOX",
+              "sorted-combo": "COMBOBOX", "log": "EDIT", "info": "EDIT", "readonly": "EDIT", "number": "EDIT"}
+
+
+# A combo box's height in the template includes its drop-down list; closed,
+# it is one text line high.
+COMBO_CLOSED_HEIGHT = 14
+
+
+def _shown_rect(control):
+    x, y, w, h = control["rect"]
+    if control["class"] == "COMBOBOX":
+        h = min(h, COMBO_CLOSED_HEIGHT)
+    return x, y, w, h
+
+
+def _overlaps(a, b):
+    ax, ay, aw, ah = a
+    bx, by, bw, bh = b
+    return ax < bx + bw and bx < ax + aw and ay < by + bh and by < ay + ah
+
+
+def dialog_problems(pe: PeFile, version: str):
+    found = pe.resource(RT_DIALOG, 130)
+    if found is None:
+        return ["no dialog template 130"]
+    try:
+        dialog = parse_dialog_ex(*found)
+    except (PeError, struct.error) as error:
+        return ["dialog 130 unreadable: %s" % error]
+    problems = []
+    style = dialog["style"]
+    wanted = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_CENTER
+    if style & wanted != wanted:
+        problems.append("dialog style 0x%08x lacks 0x%08x" % (style, wanted & ~style))
+    if style & (WS_MAXIMIZEBOX | WS_THICKFRAME):
+        problems.append("dialog is resizable or maximisable (style 0x%08x)" % style)
+    if dialog["rect"][2:] != (298, 201):
+        problems.append("dialog size %s, wanted 298 x 201" % (dialog["rect"][2:],))
+    if dialog["font"] != (10, "宋体"):
+        problems.append("dialog font %s, wanted 10 pt 宋体" % (dialog["font"],))
+    caption = dialog["caption"]
+    # A Chinese title, then " V" and the project's version.
+    if not re.fullmatch(r"[\u4e00-\u9fff]+ V" + re.escape(version), caption):
+        problems.append("caption %r is not a Chinese title followed by ' V%s'" % (caption, version))
+
+    controls = dialog["controls"]
+    visible = [c for c in controls if c["style"] & WS_VISIBLE]
+    hidden = [c for c in controls if not c["style"] & WS_VISIBLE]
+    # Tab order: the visible controls come first and exactly in table order.
+    if controls[:len(VISIBLE_CONTROLS)] != visible:
+        problems.append("visible controls are not the first %d of the template" % len(VISIBLE_CONTROLS))
+    for index, (cid, kind, caption, rect) in enumerate(VISIBLE_CONTROLS):
+        where = "control %d (id %d %r)" % (index, cid, caption)
+        if index >= len(visible):
+            problems.append("%s: missing" % where)
+            continue
+        c = visible[index]
+        if (c["id"], c["class"], c["caption"], c["rect"]) != (cid, KIND_CLASS[kind], caption, rect):
+            problems.append("%s: found id %d %s %r at %s" % (where, c["id"], c["class"], c["caption"], c["rect"]))
+            continue
+        problems += _kind_problems(kind, c["style"], where)
+    if len(visible) > len(VISIBLE_CONTROLS):
+        problems.append("extra visible controls: %s" % [c["id"] for c in visible[len(VISIBLE_CONTROLS):]])
+
+    remaining = list(hidden)
+    for cid, kind, caption in HIDDEN_CONTROLS:
+        where = "hidden control id %d %r" % (cid, caption)
+        match = [c for c in remaining if c["id"] == cid and c["caption"] == caption
+                 and c["class"] == KIND_CLASS[kind]]
+        if not match:
+            problems.append("%s: missing, visible or of another kind" % where)
+            continue
+        c = match[0]
+        remaining.remove(c)
+        problems += _kind_problems(kind, c["style"], where)
+        for v in visible:
+            if v["class"] != "BUTTON" or v["style"] & BS_TYPEMASK != BS_GROUPBOX:
+                if _overlaps(c["rect"], _shown_rect(v)):
+                    problems.append("%s at %s covers visible control %d at %s" % (where, c["rect"], v["id"], v["rect"]))
+    if remaining:
+        problems.append("unexpected hidden controls: %s" % [(c["id"], c["caption"]) for c in remaining])
+
+    label = next((c for c in hidden if c["caption"] == "下载计数:"), None)
+    count = next((c for c in hidden if c["id"] == 10332), None)
+    if label and count:
+        lx, ly, lw, lh = label["rect"]
+        cx, cy, cw, ch = count["rect"]
+        if not (ly < cy + ch and cy < ly + lh and 0 <= cx - (lx + lw) <= 8):
+            problems.append("label 下载计数: at %s is not just left of the count field at %s" % (label["rect"], count["rect"]))
+
+    for c in controls:
+        if c["style"] & WS_DISABLED:
+            problems.append("control %d starts disabled" % c["id"])
+        if c["class"] == "BUTTON" and c["style"] & BS_TYPEMASK == BS_DEFPUSHBUTTON:
+            problems.append("control %d is a default push button" % c["id"])
+    return problems
+
+
+def icon_problems(pe: PeFile, sizes=(16, 32, 48)):
+    found = pe.resource(RT_GROUP_ICON, 107)
+    if found is None:
+        return ["no icon group 107"]
+    data, _ = found
+    reserved, kind, count = struct.unpack_from("<HHH", data, 0)
+    if (reserved, kind) != (0, 1):
+        return ["icon group 107 has a bad header"]
+    problems = []
+    seen = set()
+    for i in range(count):
+        width, height, _, _, _, bits, size, icon_id = struct.unpack_from("<BBBBHHIH", data, 6 + 14 * i)
+        width, height = width or 256, height or 256
+        image = pe.resource(RT_ICON, icon_id)
+        if image is None:
+            problems.append("icon image %d of group 107 missing" % icon_id)
+            continue
+        body, _ = image
+        if len(body) != size:
+            problems.append("icon image %d is %d bytes, group says %d" % (icon_id, len(body), size))
+        if body[:4] == b"\x89PNG":
+            seen.add((width, height))
+            continue
+        header_size, dib_width, dib_height = struct.unpack_from("<Iii", body, 0)
+        if header_size != 40 or (dib_width, dib_height) != (width, 2 * height):
+            problems.append("icon image %d: bitmap %dx%d does not match %dx%d" % (icon_id, dib_width, dib_height // 2, width, height))
+            continue
+        pixels = body[40:40 + width * height * 4] if bits == 32 else b""
+        if bits == 32 and len(set(pixels[i:i + 4] for i in range(0, len(pixels), 4))) < 3:
+            problems.append("icon image %d (%dx%d) is blank" % (icon_id, width, height))
+        seen.add((width, height))
+    for s in sizes:
+        if (s, s) not in seen:
+            problems.append("icon 107 has no %dx%d image" % (s, s))
+    return problems
+
+
+def firmware_problems(pe: PeFile, firmware: bytes):
+    found = pe.resource("BIN", 110)
+    if found is None:
+        return ["no BIN resource 110"]
+    data, _ = found
+    if data != firmware:
+        first = next((i for i, (a, b) in enumerate(zip(data, firmware)) if a != b), min(len(data), len(firmware)))
+        return ["BIN 110 (%d bytes) differs from the firmware file (%d bytes) at offset %d" % (len(data), len(firmware), first)]
+    return []
+
+
+def version_problems(pe: PeFile, version: str):
+    problems = []
+    found = pe.resource(RT_VERSION, 1)
+    if found is None:
+        problems.append("no version resource")
+    else:
+        data, _ = found
+        at = data.find(struct.pack("<I", 0xFEEF04BD))
+        if at < 0:
+            problems.append("version resource has no fixed file info")
+        else:
+            ms, ls = struct.unpack_from("<II", data, at + 8)
+            have = "%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16)
+            if have != version:
+                problems.append("file version %s, project version %s" % (have, version))
+    found = pe.resource(RT_MANIFEST, 1)
+    if found is None:
+        problems.append("no application manifest")
+    else:
+        text = found[0].decode("utf-8", "replace")
+        if 'level="asInvoker"' not in text or "supportedOS" not in text:
+            problems.append("manifest lacks asInvoker or supportedOS")
+    return problems
+
+
+def cp936_problems(exe: bytes):
+    problems = []
+    for text in CP936_TEXTS:
+        if text.encode("gbk") not in exe:
+            problems.append("CP936 bytes of %r not in the exe" % text)
+        if text.encode("utf-8") in exe:
+            problems.append("UTF-8 bytes of %r in the exe: a literal escaped the CP936 conversion" % text)
+    return problems
+
+
+def import_problems(exe_path: str, objdump: str):
+    """Reads the import table as objdump prints it."""
+    out = subprocess.run([objdump, "-p", exe_path], check=True, capture_output=True, text=True).stdout
+    imports = {}
+    current = None
+    for line in out.splitlines():
+        m = re.match(r"\s*DLL Name: (\S+)", line)
+        if m:
+            current = m.group(1)
+            imports.setdefault(current, set())
+            continue
+        m = re.match(r"\s*[0-9a-f]+\s+\d+\s+(\S+)$", line)
+        if current and m:
+            imports[current].add(m.group(1))
+        elif not line.strip():
+            current = None
+    problems = []
+    if not imports:
+        return ["objdump shows no imports"]
+    for dll in imports:
+        if dll.upper() not in ALLOWED_DLLS:
+            problems.append("imports %s" % dll)
+    library = {n for dll, names in imports.items() if dll.upper() == "TAMLAISPDLL.DLL" for n in names}
+    if library != LIBRARY_IMPORTS:
+        problems.append("TAMLAISPDLL.DLL imports %s, wanted %s" % (sorted(library), sorted(LIBRARY_IMPORTS)))
+    return problems
