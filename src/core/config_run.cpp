@@ -9,12 +9,12 @@
 #include "shared_state.h"
 
 #include <cstdio>
-#include <mutex>
+#include "core_mutex.h"
 
 namespace {
 // Held for a whole run, so the image buffer has one owner. Taken only by
 // worker and callback threads, never by the dialog's thread.
-std::mutex RunLock;
+CoreMutex RunLock;
 
 constexpr size_t kLabelSize = 128;
 constexpr size_t kResultSize = 128;
@@ -25,7 +25,7 @@ constexpr size_t kResultSize = 128;
 void FinishRun() {
     uint32_t pending;
     {
-        std::lock_guard<std::mutex> lock(BusyLock);
+        CoreLock lock(BusyLock);
         pending = RefreshPending.load();
         ConfigBusy = 0;
     }
@@ -52,7 +52,7 @@ void ReportOutcome(const char* label, bool succeeded) {
 } // namespace
 
 uint32_t ConfigureDevice(uint32_t index) {
-    std::lock_guard<std::mutex> run(RunLock);
+    CoreLock run(RunLock);
     ConfigBusy = 1;
 
     // The table has 16 slots whatever the library says the count is.

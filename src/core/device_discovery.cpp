@@ -7,12 +7,12 @@
 #include "resource.h"
 #include "shared_state.h"
 
-#include <mutex>
+#include "core_mutex.h"
 
 namespace {
 // Held for a whole refresh, across its dialog access; never taken by the
 // dialog's thread.
-std::mutex RefreshLock;
+CoreMutex RefreshLock;
 
 constexpr size_t kRefreshTextSize = 512;
 constexpr size_t kInfoTextSize = 128;
@@ -26,7 +26,7 @@ void FormatLabel(char* buffer, size_t size, const IspDeviceInfo& device) {
 } // namespace
 
 uint32_t RefreshDeviceList() {
-    std::lock_guard<std::mutex> refresh(RefreshLock);
+    CoreLock refresh(RefreshLock);
     DialogAccess& dialog = Dialog();
     dialog.Enable(IDC_FIND_DEVICES, false);
     dialog.Enable(IDC_CONFIGURE, false);
@@ -41,7 +41,7 @@ uint32_t RefreshDeviceList() {
     std::array<IspDeviceInfo, kDeviceSlots> found{};
     int32_t result = Tamla_EnumDevices(found.data(), kDeviceSlots);
     {
-        std::lock_guard<std::mutex> lock(DeviceTableLock);
+        CoreLock lock(DeviceTableLock);
         DeviceTable = found;
         DeviceCount = static_cast<uint32_t>(result);
     }

@@ -6,12 +6,12 @@
 #include "resource.h"
 #include "shared_state.h"
 
-#include <mutex>
+#include "core_mutex.h"
 
 int32_t ISP_CALL OnDeviceEvent(int32_t event, uint32_t deviceMask, uint32_t count) {
     {
         // Same lock as the end of a run: a deferred event is always seen there.
-        std::lock_guard<std::mutex> lock(BusyLock);
+        CoreLock lock(BusyLock);
         DeviceCount = count;
         if (ConfigBusy.load() != 0) {
             RefreshPending = 1;

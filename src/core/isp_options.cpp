@@ -6,7 +6,7 @@
 #include "shared_state.h"
 
 #include <cstring>
-#include <mutex>
+#include "core_mutex.h"
 
 IspOption BuildIspOption(bool serialNoKey) {
     using namespace isp_option;
@@ -26,7 +26,7 @@ int32_t ApplyIspOptions() {
     IspOption option = BuildIspOption(Dialog().IsChecked(IDC_SERIAL_NOKEY));
     const bool accepted = Tamla_SetIspOption(&option) != 0;
     {
-        std::lock_guard<std::mutex> lock(CurrentOptionLock);
+        CoreLock lock(CurrentOptionLock);
         if (accepted)
             CurrentOption = option;
         else

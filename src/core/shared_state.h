@@ -10,28 +10,28 @@
 // thread) live with the code they serialise: runs and refreshes.
 #pragma once
 
+#include "core_mutex.h"
 #include "isp_api.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 
 constexpr uint32_t kDeviceSlots = 16;
 
 extern std::array<IspDeviceInfo, kDeviceSlots> DeviceTable;
-extern std::mutex DeviceTableLock;
+extern CoreMutex DeviceTableLock;
 // Number of valid slots as the library last said; may exceed kDeviceSlots if
 // the library misbehaves, so readers bound it with ValidSlotCount().
 extern std::atomic<uint32_t> DeviceCount;
 
 extern IspOption CurrentOption;
-extern std::mutex CurrentOptionLock;
+extern CoreMutex CurrentOptionLock;
 
 extern std::atomic<uint32_t> AutoDownload;
 extern std::atomic<uint32_t> ConfigBusy;
 extern std::atomic<uint32_t> RefreshPending;
-extern std::mutex BusyLock;
+extern CoreMutex BusyLock;
 
 inline uint32_t ValidSlotCount() {
     uint32_t count = DeviceCount.load();
