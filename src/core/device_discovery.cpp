@@ -40,6 +40,9 @@ uint32_t RefreshDeviceList() {
     // its lock, so the dialog's thread never reads a half-written slot.
     std::array<IspDeviceInfo, kDeviceSlots> found{};
     int32_t result = Tamla_EnumDevices(found.data(), kDeviceSlots);
+    // A negative result is an error, not a count: nothing was found.
+    if (result < 0)
+        result = 0;
     {
         CoreLock lock(DeviceTableLock);
         DeviceTable = found;

@@ -1,3 +1,4 @@
+#include "config_run.h"
 #include "core_fixture.h"
 #include "device_discovery.h"
 #include "dialog_commands.h"
@@ -122,6 +123,10 @@ TEST_F(DeviceDiscoveryTest, MisbehavingLibraryStaysInsideTheTable) {
 
     SetCurrentMode(0);
     library.SetEnumResult(-1); // an error code where a count belongs
-    RefreshDeviceList();
-    EXPECT_LE(dialog->Get(IDC_DEVICE_LIST).entries.size(), 16u);
+    EXPECT_EQ(RefreshDeviceList(), 0u);
+    EXPECT_TRUE(dialog->Get(IDC_DEVICE_LIST).entries.empty());
+    EXPECT_EQ(dialog->LogLines().back(), "Not found isp device");
+    // A configure request then finds nothing to write to.
+    ConfigureDevice(0);
+    EXPECT_EQ(library.FlashCallCount(), 0u);
 }
