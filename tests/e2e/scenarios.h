@@ -1,0 +1,22 @@
+// The end-to-end scenarios, each run on the real exe in a fresh folder.
+#pragma once
+
+#include "scenario_support.h"
+
+struct Scenario {
+    const wchar_t* name;
+    void (*run)(ScenarioContext& context);
+};
+
+// Each group file lists its scenarios; the suite runs them in this order.
+const Scenario* StartupScenarios(size_t* count);
+const Scenario* ConfigureScenarios(size_t* count);
+const Scenario* EventScenarios(size_t* count);
+const Scenario* DialogScenarios(size_t* count);
+
+// Runs the scenarios whose name contains filter (all when empty); prints one
+// line each and the totals. Returns the number of failures.
+int RunSuite(const std::wstring& stage, const std::wstring& filter);
+
+// Folder next to the stage folder where runs keep their files.
+std::wstring RunsFolder(const std::wstring& stage, const wchar_t* leaf);

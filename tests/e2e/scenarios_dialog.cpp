@@ -1,0 +1,146 @@
+// The dialog's own behaviour: the log box, the count-limit box, the keys and
+// the ways of closing the tool.
+#include "scenarios.h"
+
+#include "dialog_remote.h"
+#include "resource.h"
+#include "text_util.h"
+
+namespace {
+void LogBeyondEditLimit(ScenarioContext& c) {
+    ToolSession s(c);
+    if (!s.Start("# nothing attached\n"))
+        return;
+    HWND d = s.Dialog();
+    // The box already holds more than the edit control's default limit of
+    // 30000 characters (a user may paste as much); new lines must still come.
+    std::wstring filler;
+    for (int i = 0; i < 320; ++i)
+        filler += Format(L"%03d ", i) + std::wstring(94, L'x') + L"\r\n";
+    SetText(d, IDC_LOG, filler);
+    size_t before = ReadText(d, IDC_LOG).size();
+    c.Check(before > 30000, L"log box prefilled", L"more than 30000 characters",
+            Format(L"%zu", before));
+    if (!s.Click(IDC_FIND_DEVICES) || !s.WaitSettled(2, kRunTimeoutMs))
+        return;
+    if (!s.Click(IDC_FIND_DEVICES) || !s.WaitSettled(3, kRunTimeoutMs))
+        return;
+    std::vector<std::wstring> lines = s.LogLines();
+    c.CheckEqual(L"log box length after two more lines", static_cast<long long>(before + 2 * 22),
+                 static_cast<long long>(ReadText(d, IDC_LOG).size()));
+    std::vector<std::wstring> tail(lines.size() >= 3 ? lines.end() - 3 : lines.begin(),
+                                   lines.end());
+    c.CheckLines(
+        L"last lines of the log",
+        {L"319 " + std::wstring(94, L'x'), L"Not found isp device", L"Not found isp device"}, tail);
+}
+
+void ClearLog(ScenarioContext& c) {
+    ToolSession s(c);
+    if (!s.Start(kTwoDevices))
+        return;
+    HWND d = s.Dialog();
+    SetText(d, IDC_WAIT_TIME, L"250");
+    size_t calls = s.Sim().Calls().size();
+    if (!s.Click(IDC_CLEAR_LOG))
+        return;
+    c.CheckEqual(L"log after 清空记录", L"", ReadText(d, IDC_LOG));
+    c.CheckLines(L"device list kept", {kLabelA, kLabelB}, ComboEntries(d, IDC_DEVICE_LIST));
+    c.CheckEqual(L"info line kept", kInfoA, ReadText(d, IDC_DEVICE_INFO));
+    c.CheckEqual(L"wait time kept", L"250", ReadText(d, IDC_WAIT_TIME));
+    Sleep(300);
+    c.CheckEqual(L"library calls caused by clearing", 0,
+                 static_cast<long long>(s.Sim().Calls().size() - calls));
+    // The box keeps working after a clear.
+    if (!s.Command("unplug-all") || !s.WaitForLogLine(L"Not found isp device", 5000))
+        return;
+    c.CheckLines(L"log after clear and one new line", {L"Not found isp device"}, s.LogLines());
+}
+
+void CountLimitBox(ScenarioContext& c) {
+    ToolSession s(c);
+    if (!s.Start(kTwoDevices))
+        return;
+    HWND d = s.Dialog();
+    size_t calls = s.Sim().Calls().size();
+    c.CheckEqual(L"count field enabled at start", 0, IsEnabled(d, IDC_COUNT_LIMIT));
+    if (!s.Check(IDC_LIMIT_COUNT, true))
+        return;
+    c.CheckEqual(L"count field enabled after checking the box", 1, IsEnabled(d, IDC_COUNT_LIMIT));
+    if (!s.Check(IDC_LIMIT_COUNT, false))
+        return;
+    c.CheckEqual(L"count field enabled after unchecking the box", 0, IsEnabled(d, IDC_COUNT_LIMIT));
+    if (!s.Check(IDC_LIMIT_COUNT, true))
+        return;
+    c.CheckEqual(L"count field enabled after checking again", 1, IsEnabled(d, IDC_COUNT_LIMIT));
+    c.CheckEqual(L"library calls caused by the box", 0,
+                 static_cast<long long>(s.Sim().Calls().size() - calls));
+}
+
+void EnterDoesNothing(ScenarioContext& c) {
+    ToolSession s(c);
+    if (!s.Start(kTwoDevices))
+        return;
+    HWND d = s.Dialog();
+    std::vector<std::wstring> log = s.LogLines();
+    size_t calls = s.Sim().Calls().size();
+    // Enter in the wait-time field (no push button has the focus).
+    if (!PostKey(d, IDC_WAIT_TIME, VK_RETURN) || !FlushPostedMessages(d, IDC_WAIT_TIME, 5000)) {
+        c.Fail(L"the dialog did not take the posted Enter key and marker");
+        return;
+    }
+    Sleep(300);
+    c.Check(IsRunning(s.Process()) && IsWindowVisible(d), L"tool after Enter",
+            L"running, dialog visible", IsRunning(s.Process()) ? L"dialog hidden" : L"ended");
+    c.CheckLines(L"log after Enter", log, s.LogLines());
+    c.CheckEqual(L"library calls caused by Enter", 0,
+                 static_cast<long long>(s.Sim().Calls().size() - calls));
+    c.CheckEqual(L"wait time after Enter and the marker", L"7", ReadText(d, IDC_WAIT_TIME));
+}
+
+// Closes the tool one way and expects the process to end within 10 s.
+void CloseOneWay(ScenarioContext& c, const wchar_t* how, void (*close)(HWND dialog)) {
+    ToolSession s(c);
+    if (!s.Start(kTwoDevices))
+        return;
+    close(s.Dialog());
+    c.Check(WaitForExit(s.Process(), 10000), std::wstring(L"process ends after ") + how,
+            L"ended within 10 s", L"still running");
+}
+
+void EscapeEnds(ScenarioContext& c) {
+    CloseOneWay(c, L"Escape", [](HWND d) { PostKey(d, IDC_WAIT_TIME, VK_ESCAPE); });
+}
+
+void CloseBoxEnds(ScenarioContext& c) {
+    CloseOneWay(c, L"the close box (SC_CLOSE)",
+                [](HWND d) { PostMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0); });
+    CloseOneWay(c, L"WM_CLOSE", [](HWND d) { PostMessageW(d, WM_CLOSE, 0, 0); });
+}
+
+void CloseDuringWrite(ScenarioContext& c) {
+    ToolSession s(c);
+    if (!s.Start(std::string(kTwoDevices) + "flash-ms 3000\n"))
+        return;
+    if (!s.Click(IDC_CONFIGURE) ||
+        !s.WaitForLogLine(L"<1#ISP DEV:3A-01-7F-00-12-C4> begin config...", 5000))
+        return;
+    PostKey(s.Dialog(), IDC_WAIT_TIME, VK_ESCAPE);
+    c.Check(WaitForExit(s.Process(), 10000), L"process ends on Escape during a write",
+            L"ended within 10 s", L"still running");
+}
+} // namespace
+
+const Scenario* DialogScenarios(size_t* count) {
+    static const Scenario scenarios[] = {
+        {L"dialog-log-beyond-edit-limit", LogBeyondEditLimit},
+        {L"dialog-clear-log", ClearLog},
+        {L"dialog-count-limit-box", CountLimitBox},
+        {L"dialog-enter-does-nothing", EnterDoesNothing},
+        {L"dialog-escape-ends", EscapeEnds},
+        {L"dialog-close-box-ends", CloseBoxEnds},
+        {L"dialog-close-during-write", CloseDuringWrite},
+    };
+    *count = sizeof(scenarios) / sizeof(scenarios[0]);
+    return scenarios;
+}

@@ -1,0 +1,52 @@
+#include "scenarios.h"
+
+#include "text_util.h"
+#include "tool_process.h"
+
+std::wstring RunsFolder(const std::wstring& stage, const wchar_t* leaf) {
+    std::wstring trimmed = stage;
+    while (trimmed.size() > 3 && (trimmed.back() == L'\\' || trimmed.back() == L'/'))
+        trimmed.pop_back();
+    size_t slash = trimmed.find_last_of(L"\\/");
+    std::wstring parent = slash == std::wstring::npos ? L"." : trimmed.substr(0, slash);
+    return JoinPath(parent, leaf);
+}
+
+int RunSuite(const std::wstring& stage, const std::wstring& filter) {
+    const Scenario* (*groups[])(size_t*) = {StartupScenarios, ConfigureScenarios, EventScenarios,
+                                            DialogScenarios};
+    std::wstring runs = RunsFolder(stage, L"e2e-runs");
+    int passed = 0;
+    int failed = 0;
+    double suiteStart = NowMs();
+    for (auto group : groups) {
+        size_t count = 0;
+        const Scenario* scenarios = group(&count);
+        for (size_t i = 0; i < count; ++i) {
+            const Scenario& scenario = scenarios[i];
+            if (!filter.empty() && !Contains(scenario.name, filter))
+                continue;
+            std::wstring folder = JoinPath(runs, scenario.name);
+            RemoveTree(folder);
+            MakeFolders(folder);
+            ScenarioContext context(scenario.name, stage, folder);
+            double start = NowMs();
+            scenario.run(context);
+            double seconds = (NowMs() - start) / 1000.0;
+            if (context.Failures() == 0) {
+                ++passed;
+                Out(L"PASS %-34ls %6.2f s\n", scenario.name, seconds);
+            } else {
+                ++failed;
+                Out(L"FAIL %-34ls %6.2f s  (%d failed checks, files in %ls)\n", scenario.name,
+                    seconds, context.Failures(), folder.c_str());
+            }
+        }
+    }
+    Out(L"suite time %.1f s\n", (NowMs() - suiteStart) / 1000.0);
+    if (passed + failed == 0)
+        Out(L"no scenario matches \"%ls\"\n", filter.c_str());
+    Out(L"%d passed, %d failed\n", passed, failed);
+    // Running nothing is not a success.
+    return passed + failed == 0 ? 1 : failed;
+}
