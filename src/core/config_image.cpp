@@ -47,7 +47,8 @@ ConfigSettings ReadConfigSettings() {
     if (settings.countLimitEnabled)
         settings.countLimit = dialog.ReadUnsigned(IDC_COUNT_LIMIT);
     int port = dialog.GetSelection(IDC_PORT_SELECT);
-    settings.portIndex = port >= 0 && uint32_t(port) < config_block::kPortCount ? uint32_t(port) : 0;
+    settings.portIndex =
+        port >= 0 && uint32_t(port) < config_block::kPortCount ? uint32_t(port) : 0;
     settings.waitTimeMs = dialog.ReadUnsigned(IDC_WAIT_TIME);
     settings.machineSignal = dialog.IsChecked(IDC_MACHINE_SIGNAL);
     settings.keepPower = dialog.IsChecked(IDC_KEEP_POWER);

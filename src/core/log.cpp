@@ -17,7 +17,8 @@ void LogPrintf(const char* format, ...) {
     va_end(args);
     size_t used = 0;
     if (length > 0)
-        used = size_t(length) < sizeof(buffer) - kLineEnd ? size_t(length) : sizeof(buffer) - kLineEnd - 1;
+        used = size_t(length) < sizeof(buffer) - kLineEnd ? size_t(length)
+                                                          : sizeof(buffer) - kLineEnd - 1;
     buffer[used] = '\r';
     buffer[used + 1] = '\n';
     buffer[used + 2] = '\0';

@@ -16,13 +16,13 @@
 
 // One attached programmer as the library reports it.
 struct IspDeviceInfo {
-    uint32_t deviceId;      // first argument of Tamla_FlashProgramB
-    uint8_t reserved1[5];   // carried, not read
-    uint16_t bootVersion;   // printed after "BTVER:"
-    uint8_t reserved2[2];   // carried, not read
-    uint8_t uniqueId[6];    // printed as six hex bytes
-    uint8_t reserved3[2];   // carried, not read
-    char name[50];          // zero-terminated within the record by a well-behaved library
+    uint32_t deviceId;    // first argument of Tamla_FlashProgramB
+    uint8_t reserved1[5]; // carried, not read
+    uint16_t bootVersion; // printed after "BTVER:"
+    uint8_t reserved2[2]; // carried, not read
+    uint8_t uniqueId[6];  // printed as six hex bytes
+    uint8_t reserved3[2]; // carried, not read
+    char name[50];        // zero-terminated within the record by a well-behaved library
 };
 
 #pragma pack(pop)
@@ -42,23 +42,23 @@ static_assert(offsetof(IspDeviceInfo, name) + kIspDeviceNameSize == kIspDeviceIn
 constexpr size_t kIspOptionSize = 901;
 
 namespace isp_option {
-constexpr size_t kMode = 0;            // int32, 1 switches list labels to device names
-constexpr size_t kChipType = 4;        // uint8
-constexpr size_t kInt6 = 6;            // int32
-constexpr size_t kInt10 = 10;          // int32
-constexpr size_t kInt14 = 14;          // int32
-constexpr size_t kInt18 = 18;          // int32
-constexpr size_t kInt22 = 22;          // int32
-constexpr size_t kInt52 = 52;          // int32
-constexpr size_t kInt56 = 56;          // int32
-constexpr size_t kInt60 = 60;          // int32
-constexpr size_t kPath1 = 64;          // 260-byte text
-constexpr size_t kPath2 = 324;         // 260-byte text
+constexpr size_t kMode = 0;     // int32, 1 switches list labels to device names
+constexpr size_t kChipType = 4; // uint8
+constexpr size_t kInt6 = 6;     // int32
+constexpr size_t kInt10 = 10;   // int32
+constexpr size_t kInt14 = 14;   // int32
+constexpr size_t kInt18 = 18;   // int32
+constexpr size_t kInt22 = 22;   // int32
+constexpr size_t kInt52 = 52;   // int32
+constexpr size_t kInt56 = 56;   // int32
+constexpr size_t kInt60 = 60;   // int32
+constexpr size_t kPath1 = 64;   // 260-byte text
+constexpr size_t kPath2 = 324;  // 260-byte text
 constexpr size_t kPathSize = 260;
-constexpr size_t kSerialNoKey = 844;   // int32
-constexpr size_t kFlag848 = 848;       // uint8
-constexpr size_t kEventNotify = 853;   // int32
-constexpr size_t kCallback = 865;      // 32-bit callback field
+constexpr size_t kSerialNoKey = 844; // int32
+constexpr size_t kFlag848 = 848;     // uint8
+constexpr size_t kEventNotify = 853; // int32
+constexpr size_t kCallback = 865;    // 32-bit callback field
 
 constexpr uint8_t kChipTypeCode = 0x59;
 
@@ -82,7 +82,7 @@ extern "C" {
 int32_t ISP_CALL Tamla_EnumDevices(IspDeviceInfo* devices, uint32_t maxCount);
 int32_t ISP_CALL Tamla_SetIspOption(IspOption* option);
 int32_t ISP_CALL Tamla_FlashProgramB(uint32_t deviceId, const uint8_t* image, uint32_t length,
-                                      int32_t arg4, int32_t arg5, int32_t arg6, int32_t arg7);
+                                     int32_t arg4, int32_t arg5, int32_t arg6, int32_t arg7);
 }
 
 // The callback field of the option record is 4 bytes wide. In the 32-bit

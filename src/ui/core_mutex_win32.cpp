@@ -7,10 +7,6 @@
 
 static_assert(sizeof(SRWLOCK) == sizeof(void*), "an SRWLOCK is one pointer");
 
-void CoreMutex::lock() {
-    AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&state_));
-}
+void CoreMutex::lock() { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&state_)); }
 
-void CoreMutex::unlock() {
-    ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&state_));
-}
+void CoreMutex::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&state_)); }

@@ -59,9 +59,7 @@ INT_PTR OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 } // namespace
 
-void KeepAppIcon(HICON icon) {
-    g_appIcon.store(icon);
-}
+void KeepAppIcon(HICON icon) { g_appIcon.store(icon); }
 
 INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     MainDialog.store(window);

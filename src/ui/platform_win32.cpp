@@ -25,18 +25,14 @@ bool LoadFirmwarePayload(const uint8_t** data, uint32_t* size) {
     return true;
 }
 
-void WriteDebugOutput(const char* text) {
-    OutputDebugStringA(text);
-}
+void WriteDebugOutput(const char* text) { OutputDebugStringA(text); }
 
 namespace {
 DWORD WINAPI ConfigureThread(LPVOID argument) {
     return ConfigureDevice(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(argument)));
 }
 
-DWORD WINAPI RefreshThread(LPVOID) {
-    return RefreshDeviceList();
-}
+DWORD WINAPI RefreshThread(LPVOID) { return RefreshDeviceList(); }
 } // namespace
 
 void StartWorkerThread(WorkerJob job, uint32_t argument) {

@@ -10,9 +10,7 @@ constexpr int kNumberTextSize = 256;
 // EM_SETSEL clamps these to the end of the text.
 constexpr WPARAM kSelectionEnd = static_cast<WPARAM>(-2);
 
-HWND Window() {
-    return MainDialog.load();
-}
+HWND Window() { return MainDialog.load(); }
 } // namespace
 
 bool Win32DialogAccess::IsChecked(int id) {
@@ -32,9 +30,7 @@ int Win32DialogAccess::GetSelection(int id) {
     return selection == CB_ERR ? -1 : static_cast<int>(selection);
 }
 
-void Win32DialogAccess::SetText(int id, const char* text) {
-    SetDlgItemTextA(Window(), id, text);
-}
+void Win32DialogAccess::SetText(int id, const char* text) { SetDlgItemTextA(Window(), id, text); }
 
 void Win32DialogAccess::Enable(int id, bool enabled) {
     EnableWindow(GetDlgItem(Window(), id), enabled ? TRUE : FALSE);

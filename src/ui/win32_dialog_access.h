@@ -6,7 +6,7 @@
 #include "dialog_access.h"
 
 class Win32DialogAccess final : public DialogAccess {
-  public:
+public:
     bool IsChecked(int id) override;
     uint32_t ReadUnsigned(int id) override;
     int GetSelection(int id) override;

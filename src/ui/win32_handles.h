@@ -5,7 +5,7 @@
 #include <windows.h>
 
 class UniqueHandle {
-  public:
+public:
     explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
     ~UniqueHandle() {
         if (valid())
@@ -17,6 +17,6 @@ class UniqueHandle {
     bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
     HANDLE get() const { return handle_; }
 
-  private:
+private:
     HANDLE handle_;
 };

@@ -11,9 +11,7 @@ bool SendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESUL
     return ok != 0;
 }
 
-HWND Control(HWND dialog, int id) {
-    return GetDlgItem(dialog, id);
-}
+HWND Control(HWND dialog, int id) { return GetDlgItem(dialog, id); }
 
 std::wstring ReadText(HWND dialog, int id) {
     HWND control = Control(dialog, id);
@@ -95,9 +93,7 @@ bool ClickButton(HWND dialog, int id, std::wstring& why) {
     return true;
 }
 
-bool ClickHidden(HWND dialog, int id) {
-    return SendCommand(dialog, id, BN_CLICKED);
-}
+bool ClickHidden(HWND dialog, int id) { return SendCommand(dialog, id, BN_CLICKED); }
 
 bool SetCheck(HWND dialog, int id, bool checked, std::wstring& why) {
     if (!UserCanOperate(dialog, id, why))
@@ -148,9 +144,7 @@ bool SelectComboEntry(HWND dialog, int id, int index) {
     return SendCommand(dialog, id, CBN_SELCHANGE);
 }
 
-bool ReportComboFocus(HWND dialog, int id) {
-    return SendCommand(dialog, id, CBN_SETFOCUS);
-}
+bool ReportComboFocus(HWND dialog, int id) { return SendCommand(dialog, id, CBN_SETFOCUS); }
 
 bool PostKey(HWND dialog, int focusControlId, UINT virtualKey) {
     HWND target = Control(dialog, focusControlId);

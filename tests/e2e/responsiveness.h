@@ -16,7 +16,7 @@ struct LatencyFigures {
 };
 
 class ResponsivenessProbe {
-  public:
+public:
     ResponsivenessProbe(HWND dialog, unsigned intervalMs)
         : dialog_(dialog), intervalMs_(intervalMs) {}
     ~ResponsivenessProbe() { Stop(); }
@@ -26,7 +26,7 @@ class ResponsivenessProbe {
     bool Start();
     LatencyFigures Stop();
 
-  private:
+private:
     static DWORD WINAPI Run(void* self);
 
     HWND dialog_;

@@ -75,9 +75,7 @@ ToolSession::~ToolSession() {
     CloseProcessHandles(process_);
 }
 
-std::wstring ToolSession::ExePath() const {
-    return JoinPath(appFolder_, kAppFiles[0]);
-}
+std::wstring ToolSession::ExePath() const { return JoinPath(appFolder_, kAppFiles[0]); }
 
 bool ToolSession::Start(const std::string& scenario, bool settle) {
     std::wstring error;

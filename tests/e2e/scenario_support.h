@@ -22,7 +22,7 @@ extern const wchar_t* const kInfoA;
 extern const wchar_t* const kInfoB;
 
 class ScenarioContext {
-  public:
+public:
     ScenarioContext(std::wstring name, std::wstring stage, std::wstring runFolder)
         : name_(std::move(name)), stage_(std::move(stage)), runFolder_(std::move(runFolder)) {}
 
@@ -41,7 +41,7 @@ class ScenarioContext {
     bool CheckLines(const std::wstring& what, const std::vector<std::wstring>& expected,
                     const std::vector<std::wstring>& seen);
 
-  private:
+private:
     std::wstring name_;
     std::wstring stage_;
     std::wstring runFolder_;
@@ -51,7 +51,7 @@ class ScenarioContext {
 // One launch of the tool from the scenario's folder: app\ holds copies of
 // the exe and the library, sim\ is the simulator's folder.
 class ToolSession {
-  public:
+public:
     explicit ToolSession(ScenarioContext& context);
     ~ToolSession();
     ToolSession(const ToolSession&) = delete;
@@ -81,7 +81,7 @@ class ToolSession {
     // The dialog thread answers within timeoutMs.
     bool Responsive(unsigned timeoutMs);
 
-  private:
+private:
     ScenarioContext& context_;
     std::wstring appFolder_;
     Simulator sim_;

@@ -17,7 +17,7 @@ struct SimCall {
 };
 
 class Simulator {
-  public:
+public:
     explicit Simulator(std::wstring folder) : folder_(std::move(folder)) {}
 
     const std::wstring& Folder() const { return folder_; }
@@ -38,7 +38,7 @@ class Simulator {
     std::wstring NewestFlashDump() const;
     std::wstring CallLogText() const;
 
-  private:
+private:
     std::wstring folder_;
     unsigned commandNumber_ = 0;
 };

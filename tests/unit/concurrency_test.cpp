@@ -32,7 +32,7 @@ IspDeviceInfo PoolDevice(uint32_t n) {
 // Stands in for the dialog's message loop: runs queued work in order on one
 // thread, as posted clicks and user commands reach the real dialog.
 class DialogThread {
-  public:
+public:
     DialogThread() : thread_([this] { Loop(); }) {}
     ~DialogThread() {
         {
@@ -60,7 +60,7 @@ class DialogThread {
         return posted_;
     }
 
-  private:
+private:
     void Loop() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
@@ -91,7 +91,7 @@ class DialogThread {
 } // namespace
 
 class ConcurrencyTest : public CoreTest {
-  protected:
+protected:
     // Until no thread has anything left to do: events delivered, the dialog's
     // queue empty, every worker ended, and none of them started more work.
     void Settle(DialogThread& ui) {

@@ -28,7 +28,7 @@ void ExpectErasedOutsideFields(const ConfigImageBytes& image, uint32_t from) {
 }
 
 class ConfigImageTest : public CoreTest {
-  protected:
+protected:
     ConfigImageBytes Build() {
         EXPECT_EQ(BuildConfigImage().status, ImageStatus::Ok);
         return ConfigImage;

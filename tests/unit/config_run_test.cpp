@@ -15,7 +15,7 @@ const std::string kFailure = std::string("<") + "1#ISP DEV:3A-01-7F-00-12-C4" + 
 } // namespace
 
 class ConfigRunTest : public CoreTest {
-  protected:
+protected:
     void SetUp() override {
         CoreTest::SetUp();
         LoadTable({DeviceA(), DeviceB()});

@@ -18,7 +18,7 @@
 #include <vector>
 
 class CoreTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         FakeLibrary::Instance().Reset();
         fake_platform::Reset();

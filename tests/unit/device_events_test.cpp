@@ -5,7 +5,7 @@
 #include <vector>
 
 class DeviceEventsTest : public CoreTest {
-  protected:
+protected:
     void SetUp() override {
         CoreTest::SetUp();
         library.SetDevices({DeviceA(), DeviceB(), MakeDevice(3, {1, 2, 3, 4, 5, 6}, 0x0300)});

@@ -5,7 +5,7 @@
 #include <vector>
 
 class DialogCommandsTest : public CoreTest {
-  protected:
+protected:
     std::vector<WorkerJob> Jobs() {
         std::vector<WorkerJob> jobs;
         for (const fake_platform::WorkerStart& start : fake_platform::WorkerStarts())

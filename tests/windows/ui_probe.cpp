@@ -59,9 +59,7 @@ std::wstring Text(HWND control) {
     return buffer;
 }
 
-HWND Item(const Tool& tool, int id) {
-    return GetDlgItem(tool.dialog, id);
-}
+HWND Item(const Tool& tool, int id) { return GetDlgItem(tool.dialog, id); }
 
 bool Start(const wchar_t* exe, Tool& tool) {
     STARTUPINFOW startup{};

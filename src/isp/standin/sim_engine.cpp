@@ -19,9 +19,7 @@ SimOutcome Fail(std::string error) {
     return outcome;
 }
 
-uint32_t DeviceCount(const SimState& state) {
-    return uint32_t(state.devices.slots.size());
-}
+uint32_t DeviceCount(const SimState& state) { return uint32_t(state.devices.slots.size()); }
 
 SimOutcome Attach(SimState& state, const SimCommand& command, bool fireArrival) {
     uint32_t mask = 0;

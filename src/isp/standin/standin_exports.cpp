@@ -31,13 +31,13 @@ constexpr DWORD kWriteSliceMs = 10;
 
 // Holds an SRW lock for a scope.
 class Locked {
-  public:
+public:
     explicit Locked(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
     Locked(const Locked&) = delete;
     Locked& operator=(const Locked&) = delete;
     ~Locked() { ReleaseSRWLockExclusive(&lock_); }
 
-  private:
+private:
     SRWLOCK& lock_;
 };
 
@@ -69,9 +69,7 @@ SimContext* g_sim = nullptr;
 // Callback field of the last accepted registration; 0 means no events.
 std::atomic<uint32_t> g_callbackField{0};
 
-uint32_t MillisSinceLoad() {
-    return uint32_t(GetTickCount64() - g_loadTick);
-}
+uint32_t MillisSinceLoad() { return uint32_t(GetTickCount64() - g_loadTick); }
 
 void WriteLogLineLocked(SimContext& sim, const std::string& text) {
     std::string line = LogLine(sim.nextSeq++, MillisSinceLoad(), text);
