@@ -23,29 +23,13 @@ SimDevice MakeSimDevice(const SimDeviceFields& fields) {
 }
 
 void AttachDefaultDevices(SimDeviceSet& set) {
-    SimDeviceFields a;
-    a.id = 1;
-    a.hasUid = true;
-    const uint8_t uidA[6] = {0x3A, 0x01, 0x7F, 0x00, 0x12, 0xC4};
-    std::memcpy(a.uid, uidA, sizeof a.uid);
-    a.hasBoot = true;
-    a.boot = 0x0210;
-    a.hasName = true;
-    a.name = "PROG-A";
-
-    SimDeviceFields b;
-    b.id = 2;
-    b.hasUid = true;
-    const uint8_t uidB[6] = {0x5C, 0x22, 0x91, 0x00, 0x47, 0xE1};
-    std::memcpy(b.uid, uidB, sizeof b.uid);
-    b.hasBoot = true;
-    b.boot = 0x0211;
-    b.hasName = true;
-    b.name = "PROG-B";
-
+    const SimDevice defaults[] = {
+        {1, {0x3A, 0x01, 0x7F, 0x00, 0x12, 0xC4}, 0x0210, "PROG-A"},
+        {2, {0x5C, 0x22, 0x91, 0x00, 0x47, 0xE1}, 0x0211, "PROG-B"},
+    };
     uint32_t mask = 0;
-    AttachDevice(set, MakeSimDevice(a), mask);
-    AttachDevice(set, MakeSimDevice(b), mask);
+    for (const SimDevice& device : defaults)
+        AttachDevice(set, device, mask);
 }
 
 int FindSlot(const SimDeviceSet& set, uint32_t id) {
