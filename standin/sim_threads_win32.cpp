@@ -1,0 +1,202 @@
+// Start-up, event delivery and the script runners of the stand-in library.
+#include "sim_threads_win32.h"
+
+#include "sim_command.h"
+#include "sim_files_win32.h"
+#include "sim_lock_win32.h"
+#include "sim_log_format.h"
+
+namespace {
+
+constexpr DWORD kCommandPollMs = 20;
+// How long a finished command file waits for its events to reach the tool
+// before its .done file is written anyway.
+constexpr DWORD kDeliveryWaitMs = 10000;
+
+INIT_ONCE g_initOnce = INIT_ONCE_STATIC_INIT;
+SimContext* g_sim = nullptr;
+
+DWORD WINAPI EventThread(void* param) {
+    SimContext& sim = *static_cast<SimContext*>(param);
+    for (;;) {
+        AcquireSRWLockExclusive(&sim.eventLock);
+        while (sim.events.empty())
+            SleepConditionVariableSRW(&sim.eventQueued, &sim.eventLock, INFINITE, 0);
+        SimEvent event = sim.events.front();
+        sim.events.pop_front();
+        ReleaseSRWLockExclusive(&sim.eventLock);
+
+        // No lock of ours is held here: the callback may call every export.
+        uint32_t field = sim.callbackField.load();
+        DeviceEventCallback callback = field != 0 ? IspDecodeCallback(field) : nullptr;
+        std::string result = "no-callback";
+        if (callback != nullptr)
+            result = std::to_string(callback(event.code, event.mask, event.count));
+        LogCall(sim.log, EventText(event, result));
+
+        Locked hold(sim.eventLock);
+        ++sim.deliveredCount;
+        WakeAllConditionVariable(&sim.eventDelivered);
+    }
+}
+
+// Where a script line's events go: to the event thread, or, before the
+// first call has been answered, nowhere (no callback can be registered yet).
+enum class EventRoute { Queue, NoCallbackYet };
+
+// Parses, logs and applies one script line; returns the token of its last
+// queued event (0 for none).
+uint64_t RunLine(SimContext& sim, const std::string& line, const char* verb,
+                 const std::string& source, size_t lineNumber, EventRoute route) {
+    SimCommand command;
+    std::string error;
+    SimParse parsed = ParseSimCommand(line, command, error);
+    if (parsed == SimParse::Blank)
+        return 0;
+    std::string where = "error " + source + ":" + std::to_string(lineNumber) + ": ";
+    if (parsed == SimParse::Error) {
+        LogCall(sim.log, where + error);
+        return 0;
+    }
+    LogCall(sim.log, std::string(verb) + " " + std::string(SimCommandText(line)));
+    SimOutcome outcome;
+    {
+        Locked hold(sim.stateLock);
+        outcome = ApplySimCommand(sim.state, command);
+    }
+    if (!outcome.ok)
+        LogCall(sim.log, where + outcome.error);
+    uint64_t token = 0;
+    for (const SimEvent& event : outcome.events) {
+        if (route == EventRoute::Queue)
+            token = QueueEvent(sim, event);
+        else
+            LogCall(sim.log, EventText(event, "no-callback"));
+    }
+    if (outcome.waitMs > 0)
+        Sleep(outcome.waitMs);
+    return token;
+}
+
+DWORD WINAPI CommandThread(void* param) {
+    SimContext& sim = *static_cast<SimContext*>(param);
+    std::wstring folder = sim.folder + L"cmd\\";
+    for (;;) {
+        Sleep(kCommandPollMs);
+        for (const std::wstring& name : ListCommandFiles(folder)) {
+            std::string contents;
+            std::wstring path = folder + name;
+            if (!ReadWholeFile(path, contents))
+                continue;
+            std::string source = "cmd/" + NarrowName(name);
+            std::vector<std::string> lines = SplitScriptLines(contents);
+            uint64_t lastToken = 0;
+            for (size_t i = 0; i < lines.size(); ++i) {
+                uint64_t token =
+                    RunLine(sim, lines[i], "command", source, i + 1, EventRoute::Queue);
+                if (token != 0)
+                    lastToken = token;
+            }
+            // The .done file promises that the file's events have reached
+            // the tool, unless its callback is stuck.
+            if (lastToken != 0)
+                WaitDelivered(sim, lastToken, kDeliveryWaitMs);
+            if (!DeleteFileW(path.c_str())) {
+                LogCall(sim.log, "error " + source + ": cannot delete; skipped from now on");
+                MoveFileExW(path.c_str(), (path + L".failed").c_str(), MOVEFILE_REPLACE_EXISTING);
+            }
+            std::wstring done = path.substr(0, path.size() - 4) + L".done";
+            WriteWholeFile(done, "", 0);
+        }
+    }
+}
+
+// A scenario's timeline: the lines from its first wait on, on their own
+// thread so the command folder keeps being served meanwhile.
+struct Timeline {
+    SimContext* sim;
+    size_t firstLine; // 0-based line number of the first timeline line
+};
+
+DWORD WINAPI TimelineThread(void* param) {
+    Timeline* timeline = static_cast<Timeline*>(param);
+    SimContext& sim = *timeline->sim;
+    for (size_t i = 0; i < sim.scenarioTimeline.size(); ++i)
+        RunLine(sim, sim.scenarioTimeline[i], "scenario", "tamlasim.txt",
+                timeline->firstLine + i + 1, EventRoute::Queue);
+    return 0;
+}
+
+void StartThread(LPTHREAD_START_ROUTINE routine, void* param, DWORD* id = nullptr) {
+    HANDLE thread = CreateThread(nullptr, 0, routine, param, 0, id);
+    if (thread != nullptr)
+        CloseHandle(thread);
+}
+
+// Reads the scenario (or takes the default devices), then starts the
+// threads. Runs once, inside the first export call.
+BOOL CALLBACK StartSimulator(PINIT_ONCE, PVOID, PVOID*) {
+    // Threads of ours run code of this module until the process ends, so it
+    // must never be unloaded.
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&StartSimulator), &module);
+
+    SimContext* sim = new SimContext;
+    sim->folder = SimulatorFolder(module);
+    EnsureFolder(sim->folder);
+    EnsureFolder(sim->folder + L"cmd");
+    EnsureFolder(sim->folder + L"dumps");
+    OpenCallLog(sim->log, sim->folder);
+
+    std::string scenario;
+    if (!ReadWholeFile(sim->folder + L"tamlasim.txt", scenario)) {
+        sim->state = DefaultSimState();
+    } else {
+        // Lines before the first wait take effect now, before the tool can
+        // have registered a callback, so their events reach no one.
+        std::vector<std::string> lines = SplitScriptLines(scenario);
+        size_t firstWait = FirstWaitLine(lines);
+        for (size_t i = 0; i < firstWait; ++i)
+            RunLine(*sim, lines[i], "scenario", "tamlasim.txt", i + 1, EventRoute::NoCallbackYet);
+        if (firstWait < lines.size()) {
+            sim->scenarioTimeline.assign(lines.begin() + long(firstWait), lines.end());
+            StartThread(TimelineThread, new Timeline{sim, firstWait});
+        }
+    }
+
+    StartThread(EventThread, sim, &sim->eventThreadId);
+    StartThread(CommandThread, sim);
+    g_sim = sim;
+    return TRUE;
+}
+
+} // namespace
+
+SimContext& Simulator() {
+    InitOnceExecuteOnce(&g_initOnce, StartSimulator, nullptr, nullptr);
+    return *g_sim;
+}
+
+uint64_t QueueEvent(SimContext& sim, const SimEvent& event) {
+    Locked hold(sim.eventLock);
+    sim.events.push_back(event);
+    WakeConditionVariable(&sim.eventQueued);
+    return ++sim.queuedCount;
+}
+
+void WaitDelivered(SimContext& sim, uint64_t token, DWORD timeoutMs) {
+    // The event thread itself (a write started inside the callback) cannot
+    // wait for its own deliveries.
+    if (GetCurrentThreadId() == sim.eventThreadId)
+        return;
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    AcquireSRWLockExclusive(&sim.eventLock);
+    while (sim.deliveredCount < token) {
+        ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            break;
+        SleepConditionVariableSRW(&sim.eventDelivered, &sim.eventLock, DWORD(deadline - now), 0);
+    }
+    ReleaseSRWLockExclusive(&sim.eventLock);
+}
