@@ -16,27 +16,42 @@ constexpr DWORD kDeliveryWaitMs = 10000;
 INIT_ONCE g_initOnce = INIT_ONCE_STATIC_INIT;
 SimContext* g_sim = nullptr;
 
+// Set while this thread runs the callback.
+thread_local int t_callbackDepth = 0;
+
+// Takes the oldest queued event if its token is at most `upTo`.
+bool TakeQueuedEvent(SimContext& sim, uint64_t upTo, std::pair<uint64_t, SimEvent>& taken) {
+    Locked hold(sim.eventLock);
+    if (sim.events.empty() || sim.events.front().first > upTo)
+        return false;
+    taken = sim.events.front();
+    sim.events.pop_front();
+    return true;
+}
+
+void FinishEvent(SimContext& sim, uint64_t token) {
+    Locked hold(sim.eventLock);
+    sim.undelivered.erase(token);
+    WakeAllConditionVariable(&sim.eventDelivered);
+}
+
 DWORD WINAPI EventThread(void* param) {
     SimContext& sim = *static_cast<SimContext*>(param);
     for (;;) {
         AcquireSRWLockExclusive(&sim.eventLock);
         while (sim.events.empty())
             SleepConditionVariableSRW(&sim.eventQueued, &sim.eventLock, INFINITE, 0);
-        SimEvent event = sim.events.front();
+        std::pair<uint64_t, SimEvent> next = sim.events.front();
         sim.events.pop_front();
         ReleaseSRWLockExclusive(&sim.eventLock);
 
-        // No lock of ours is held here: the callback may call every export.
-        uint32_t field = sim.callbackField.load();
-        DeviceEventCallback callback = field != 0 ? IspDecodeCallback(field) : nullptr;
-        std::string result = "no-callback";
-        if (callback != nullptr)
-            result = std::to_string(callback(event.code, event.mask, event.count));
-        LogCall(sim.log, EventText(event, result));
-
-        Locked hold(sim.eventLock);
-        ++sim.deliveredCount;
-        WakeAllConditionVariable(&sim.eventDelivered);
+        // Unless the library's lock is asked for, no lock of ours is held
+        // here; either way the callback may call every export.
+        {
+            LibraryLockHold hold(sim.libraryLock, ReadCallModes(sim).lockedCallbacks);
+            DeliverEvent(sim, next.second, nullptr);
+        }
+        FinishEvent(sim, next.first);
     }
 }
 
@@ -127,8 +142,8 @@ DWORD WINAPI TimelineThread(void* param) {
     return 0;
 }
 
-void StartThread(LPTHREAD_START_ROUTINE routine, void* param, DWORD* id = nullptr) {
-    HANDLE thread = CreateThread(nullptr, 0, routine, param, 0, id);
+void StartThread(LPTHREAD_START_ROUTINE routine, void* param) {
+    HANDLE thread = CreateThread(nullptr, 0, routine, param, 0, nullptr);
     if (thread != nullptr)
         CloseHandle(thread);
 }
@@ -143,6 +158,7 @@ BOOL CALLBACK StartSimulator(PINIT_ONCE, PVOID, PVOID*) {
                        reinterpret_cast<LPCWSTR>(&StartSimulator), &module);
 
     SimContext* sim = new SimContext;
+    InitializeCriticalSection(&sim->libraryLock);
     sim->folder = SimulatorFolder(module);
     EnsureFolder(sim->folder);
     EnsureFolder(sim->folder + L"cmd");
@@ -165,7 +181,7 @@ BOOL CALLBACK StartSimulator(PINIT_ONCE, PVOID, PVOID*) {
         }
     }
 
-    StartThread(EventThread, sim, &sim->eventThreadId);
+    StartThread(EventThread, sim);
     StartThread(CommandThread, sim);
     g_sim = sim;
     return TRUE;
@@ -178,25 +194,59 @@ SimContext& Simulator() {
     return *g_sim;
 }
 
+SimCallModes ReadCallModes(SimContext& sim) {
+    Locked hold(sim.stateLock);
+    SimCallModes modes;
+    modes.syncCallbacks = sim.state.syncCallbacks;
+    modes.lockedCallbacks = sim.state.lockedCallbacks;
+    modes.enumMs = sim.state.enumMs;
+    return modes;
+}
+
 uint64_t QueueEvent(SimContext& sim, const SimEvent& event) {
     Locked hold(sim.eventLock);
-    sim.events.push_back(event);
+    uint64_t token = ++sim.lastToken;
+    sim.events.emplace_back(token, event);
+    sim.undelivered.insert(token);
     WakeConditionVariable(&sim.eventQueued);
-    return ++sim.queuedCount;
+    return token;
 }
 
 void WaitDelivered(SimContext& sim, uint64_t token, DWORD timeoutMs) {
-    // The event thread itself (a write started inside the callback) cannot
-    // wait for its own deliveries.
-    if (GetCurrentThreadId() == sim.eventThreadId)
+    if (t_callbackDepth > 0)
         return;
     ULONGLONG deadline = GetTickCount64() + timeoutMs;
     AcquireSRWLockExclusive(&sim.eventLock);
-    while (sim.deliveredCount < token) {
+    while (!sim.undelivered.empty() && *sim.undelivered.begin() <= token) {
         ULONGLONG now = GetTickCount64();
         if (now >= deadline)
             break;
         SleepConditionVariableSRW(&sim.eventDelivered, &sim.eventLock, DWORD(deadline - now), 0);
     }
     ReleaseSRWLockExclusive(&sim.eventLock);
+}
+
+void DeliverEvent(SimContext& sim, const SimEvent& event, const char* inCall) {
+    uint32_t field = sim.callbackField.load();
+    DeviceEventCallback callback = field != 0 ? IspDecodeCallback(field) : nullptr;
+    std::string result = "no-callback";
+    if (callback != nullptr) {
+        ++t_callbackDepth;
+        result = std::to_string(callback(event.code, event.mask, event.count));
+        --t_callbackDepth;
+    }
+    LogCall(sim.log, EventText(event, result, inCall));
+}
+
+void DeliverQueuedEvents(SimContext& sim, const char* inCall) {
+    uint64_t last = 0;
+    {
+        Locked hold(sim.eventLock);
+        last = sim.lastToken;
+    }
+    std::pair<uint64_t, SimEvent> next;
+    while (TakeQueuedEvent(sim, last, next)) {
+        DeliverEvent(sim, next.second, inCall);
+        FinishEvent(sim, next.first);
+    }
 }

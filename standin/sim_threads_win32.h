@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,13 +31,18 @@ struct SimContext {
     // Callback field of the last accepted registration; 0 means no events.
     std::atomic<uint32_t> callbackField{0};
 
+    // The library's own lock, taken in the callbacks-under-lock mode.
+    CRITICAL_SECTION libraryLock;
+
+    // Events are numbered (their token) as they are queued. Each is taken
+    // once, by the event thread or, with callbacks-in-calls, by a caller
+    // inside Tamla_EnumDevices, so two may be delivered at once.
     SRWLOCK eventLock = SRWLOCK_INIT;
     CONDITION_VARIABLE eventQueued = CONDITION_VARIABLE_INIT;
     CONDITION_VARIABLE eventDelivered = CONDITION_VARIABLE_INIT;
-    std::deque<SimEvent> events;
-    uint64_t queuedCount = 0;
-    uint64_t deliveredCount = 0;
-    DWORD eventThreadId = 0;
+    std::deque<std::pair<uint64_t, SimEvent>> events; // queued, not taken yet
+    std::set<uint64_t> undelivered;                   // queued or being delivered
+    uint64_t lastToken = 0;
 
     std::vector<std::string> scenarioTimeline; // scenario lines from the first wait on
 };
@@ -45,9 +51,26 @@ struct SimContext {
 // applied, folders made, threads running.
 SimContext& Simulator();
 
+// The settings each export reads once when it is called.
+struct SimCallModes {
+    bool syncCallbacks = false;
+    bool lockedCallbacks = false;
+    uint32_t enumMs = 0;
+};
+SimCallModes ReadCallModes(SimContext& sim);
+
 // Returns a token that WaitDelivered accepts.
 uint64_t QueueEvent(SimContext& sim, const SimEvent& event);
 
 // Waits (at most timeoutMs) until the event with that token and all before
-// it have been delivered. Returns at once on the event thread itself.
+// it have been delivered. Returns at once on a thread inside the callback:
+// one of those deliveries may be its own.
 void WaitDelivered(SimContext& sim, uint64_t token, DWORD timeoutMs);
+
+// Calls the registered callback with the event on this thread and logs it;
+// `inCall` names the export it is called from (null on the event thread).
+void DeliverEvent(SimContext& sim, const SimEvent& event, const char* inCall);
+
+// Delivers on this thread the events queued before the call that no other
+// thread has taken yet.
+void DeliverQueuedEvents(SimContext& sim, const char* inCall);

@@ -64,6 +64,14 @@ extern "C" {
 
 int32_t ISP_CALL Tamla_EnumDevices(IspDeviceInfo* devices, uint32_t maxCount) {
     SimContext& sim = Simulator();
+    SimCallModes modes = ReadCallModes(sim);
+    // The scan comes before the lock: a search can be under way while the
+    // event thread holds the lock and calls back.
+    if (modes.enumMs > 0)
+        Sleep(modes.enumMs);
+    LibraryLockHold library(sim.libraryLock, modes.lockedCallbacks);
+    if (modes.syncCallbacks)
+        DeliverQueuedEvents(sim, "Tamla_EnumDevices");
     int32_t result = 0;
     {
         Locked hold(sim.stateLock);
@@ -75,15 +83,19 @@ int32_t ISP_CALL Tamla_EnumDevices(IspDeviceInfo* devices, uint32_t maxCount) {
 
 int32_t ISP_CALL Tamla_SetIspOption(IspOption* option) {
     SimContext& sim = Simulator();
+    LibraryLockHold library(sim.libraryLock, ReadCallModes(sim).lockedCallbacks);
     if (option == nullptr) {
         LogCall(sim.log, "Tamla_SetIspOption record=null -> 0");
         return 0;
     }
     const IspOption passed = *option;
     int32_t result = 0;
+    SimEvent arrival;
+    bool reportAttached = false;
     {
         Locked hold(sim.stateLock);
         result = RegisterSimOption(sim.state, *option);
+        reportAttached = ArrivalOnRegistration(sim.state, result, arrival);
     }
     uint32_t field = EventCallbackField(passed);
     // A refused registration leaves the previous one in force.
@@ -97,6 +109,8 @@ int32_t ISP_CALL Tamla_SetIspOption(IspOption* option) {
         }
         sim.callbackField.store(field);
     }
+    if (reportAttached)
+        DeliverEvent(sim, arrival, "Tamla_SetIspOption");
     int32_t mode = int32_t(IspGetU32(passed, isp_option::kMode));
     LogCallWithDump(
         sim.log, "option", passed.bytes, sizeof passed.bytes, [&](const std::string& dump) {
@@ -108,31 +122,43 @@ int32_t ISP_CALL Tamla_SetIspOption(IspOption* option) {
 int32_t ISP_CALL Tamla_FlashProgramB(uint32_t deviceId, const uint8_t* image, uint32_t length,
                                      int32_t arg4, int32_t arg5, int32_t arg6, int32_t arg7) {
     SimContext& sim = Simulator();
+    const bool locked = ReadCallModes(sim).lockedCallbacks;
     const int32_t args[4] = {arg4, arg5, arg6, arg7};
+    // The library's lock covers the write's bookkeeping, not its wait.
     SimFlashPlan plan;
+    std::vector<uint8_t> copy;
     {
-        Locked hold(sim.stateLock);
-        plan = PlanSimFlash(sim.state, deviceId, image != nullptr, length);
+        LibraryLockHold library(sim.libraryLock, locked);
+        {
+            Locked hold(sim.stateLock);
+            plan = PlanSimFlash(sim.state, deviceId, image != nullptr, length);
+        }
+        if (plan.error != nullptr) {
+            LogCall(sim.log,
+                    FlashCallText(deviceId, length, args, 0, std::string("error=") + plan.error));
+            return 0;
+        }
+        // The image as passed, before the caller can touch its buffer again.
+        copy.assign(image, image + length);
     }
-    if (plan.error != nullptr) {
-        LogCall(sim.log,
-                FlashCallText(deviceId, length, args, 0, std::string("error=") + plan.error));
-        return 0;
-    }
-    // The image as passed, before the caller can touch its buffer again.
-    std::vector<uint8_t> copy(image, image + length);
     int32_t result = plan.result;
     if (plan.unplugHalfway) {
         WriteFor(sim, deviceId, plan.durationMs / 2);
-        SimEvent event;
-        bool unplugged = false;
+        uint64_t token = 0;
         {
-            Locked hold(sim.stateLock);
-            unplugged = UnplugDuringWrite(sim.state, deviceId, event);
+            LibraryLockHold library(sim.libraryLock, locked);
+            SimEvent event;
+            bool unplugged = false;
+            {
+                Locked hold(sim.stateLock);
+                unplugged = UnplugDuringWrite(sim.state, deviceId, event);
+            }
+            if (unplugged) {
+                LogCall(sim.log, "unplug-during-write id=" + std::to_string(deviceId));
+                token = QueueEvent(sim, event);
+            }
         }
-        if (unplugged) {
-            LogCall(sim.log, "unplug-during-write id=" + std::to_string(deviceId));
-            uint64_t token = QueueEvent(sim, event);
+        if (token != 0) {
             Sleep(plan.durationMs - plan.durationMs / 2);
             WaitDelivered(sim, token, kDeliveryWaitMs);
         }
@@ -140,6 +166,12 @@ int32_t ISP_CALL Tamla_FlashProgramB(uint32_t deviceId, const uint8_t* image, ui
     } else if (!WriteFor(sim, deviceId, plan.durationMs)) {
         result = 0;
     }
+    LibraryLockHold library(sim.libraryLock, locked);
+    // A device reads the buffer while it writes: a change meanwhile would
+    // reach it as a mix of two images.
+    SimImageChange change = CompareImage(copy.data(), image, length);
+    if (change.bytes > 0)
+        LogCall(sim.log, ImageChangedText(deviceId, change));
     LogCallWithDump(sim.log, "flash", copy.data(), copy.size(), [&](const std::string& dump) {
         return FlashCallText(deviceId, length, args, result, dump);
     });
