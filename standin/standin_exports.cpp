@@ -83,7 +83,8 @@ int32_t ISP_CALL Tamla_EnumDevices(IspDeviceInfo* devices, uint32_t maxCount) {
 
 int32_t ISP_CALL Tamla_SetIspOption(IspOption* option) {
     SimContext& sim = Simulator();
-    LibraryLockHold library(sim.libraryLock, ReadCallModes(sim).lockedCallbacks);
+    SimCallModes modes = ReadCallModes(sim);
+    LibraryLockHold library(sim.libraryLock, modes.lockedCallbacks);
     if (option == nullptr) {
         LogCall(sim.log, "Tamla_SetIspOption record=null -> 0");
         return 0;
@@ -109,8 +110,12 @@ int32_t ISP_CALL Tamla_SetIspOption(IspOption* option) {
         }
         sim.callbackField.store(field);
     }
-    if (reportAttached)
+    if (reportAttached) {
+        // Finding the attached devices takes a scan, as a search does.
+        if (modes.enumMs > 0)
+            Sleep(modes.enumMs);
         DeliverEvent(sim, arrival, "Tamla_SetIspOption");
+    }
     int32_t mode = int32_t(IspGetU32(passed, isp_option::kMode));
     LogCallWithDump(
         sim.log, "option", passed.bytes, sizeof passed.bytes, [&](const std::string& dump) {

@@ -13,6 +13,7 @@ const Scenario* StartupScenarios(size_t* count);
 const Scenario* ConfigureScenarios(size_t* count);
 const Scenario* EventScenarios(size_t* count);
 const Scenario* DialogScenarios(size_t* count);
+const Scenario* LibraryCallbackScenarios(size_t* count);
 
 // Runs the scenarios whose name contains filter (all when empty); prints one
 // line each and the totals. Returns the number of failures.
