@@ -20,9 +20,9 @@ SimContext* g_sim = nullptr;
 thread_local int t_callbackDepth = 0;
 
 // Takes the oldest queued event if its token is at most `upTo`.
-bool TakeQueuedEvent(SimContext& sim, uint64_t upTo, std::pair<uint64_t, SimEvent>& taken) {
+bool TakeQueuedEvent(SimContext& sim, uint64_t upTo, SimQueuedEvent& taken) {
     Locked hold(sim.eventLock);
-    if (sim.events.empty() || sim.events.front().first > upTo)
+    if (sim.events.empty() || sim.events.front().token > upTo)
         return false;
     taken = sim.events.front();
     sim.events.pop_front();
@@ -38,20 +38,21 @@ void FinishEvent(SimContext& sim, uint64_t token) {
 DWORD WINAPI EventThread(void* param) {
     SimContext& sim = *static_cast<SimContext*>(param);
     for (;;) {
-        AcquireSRWLockExclusive(&sim.eventLock);
-        while (sim.events.empty())
-            SleepConditionVariableSRW(&sim.eventQueued, &sim.eventLock, INFINITE, 0);
-        std::pair<uint64_t, SimEvent> next = sim.events.front();
-        sim.events.pop_front();
-        ReleaseSRWLockExclusive(&sim.eventLock);
-
+        {
+            Locked hold(sim.eventLock);
+            while (sim.events.empty())
+                SleepConditionVariableSRW(&sim.eventQueued, &sim.eventLock, INFINITE, 0);
+        }
+        SimQueuedEvent next;
+        if (!TakeQueuedEvent(sim, UINT64_MAX, next))
+            continue; // a search delivered it meanwhile
         // Unless the library's lock is asked for, no lock of ours is held
         // here; either way the callback may call every export.
         {
             LibraryLockHold hold(sim.libraryLock, ReadCallModes(sim).lockedCallbacks);
-            DeliverEvent(sim, next.second, nullptr);
+            DeliverEvent(sim, next.event, nullptr);
         }
-        FinishEvent(sim, next.first);
+        FinishEvent(sim, next.token);
     }
 }
 
@@ -206,7 +207,7 @@ SimCallModes ReadCallModes(SimContext& sim) {
 uint64_t QueueEvent(SimContext& sim, const SimEvent& event) {
     Locked hold(sim.eventLock);
     uint64_t token = ++sim.lastToken;
-    sim.events.emplace_back(token, event);
+    sim.events.push_back({token, event});
     sim.undelivered.insert(token);
     WakeConditionVariable(&sim.eventQueued);
     return token;
@@ -244,9 +245,9 @@ void DeliverQueuedEvents(SimContext& sim, const char* inCall) {
         Locked hold(sim.eventLock);
         last = sim.lastToken;
     }
-    std::pair<uint64_t, SimEvent> next;
+    SimQueuedEvent next;
     while (TakeQueuedEvent(sim, last, next)) {
-        DeliverEvent(sim, next.second, inCall);
-        FinishEvent(sim, next.first);
+        DeliverEvent(sim, next.event, inCall);
+        FinishEvent(sim, next.token);
     }
 }

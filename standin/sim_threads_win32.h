@@ -20,6 +20,12 @@
 #include <string>
 #include <vector>
 
+// An event waiting for delivery, numbered as it was queued.
+struct SimQueuedEvent {
+    uint64_t token = 0;
+    SimEvent event;
+};
+
 struct SimContext {
     std::wstring folder; // ends in a backslash
 
@@ -40,8 +46,8 @@ struct SimContext {
     SRWLOCK eventLock = SRWLOCK_INIT;
     CONDITION_VARIABLE eventQueued = CONDITION_VARIABLE_INIT;
     CONDITION_VARIABLE eventDelivered = CONDITION_VARIABLE_INIT;
-    std::deque<std::pair<uint64_t, SimEvent>> events; // queued, not taken yet
-    std::set<uint64_t> undelivered;                   // queued or being delivered
+    std::deque<SimQueuedEvent> events; // queued, not taken yet
+    std::set<uint64_t> undelivered;    // queued or being delivered
     uint64_t lastToken = 0;
 
     std::vector<std::string> scenarioTimeline; // scenario lines from the first wait on
