@@ -8,6 +8,8 @@
 #include "resource.h"
 #include "text_util.h"
 
+#include <iterator>
+
 namespace {
 // Long enough for an event to land inside a search, short enough for CI.
 constexpr unsigned kSearchMs = 300;
