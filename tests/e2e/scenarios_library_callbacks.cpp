@@ -18,16 +18,12 @@ constexpr unsigned kAnswerMs = 5000;
 // How long the tool may take to settle once the events have stopped.
 constexpr unsigned kSettleMs = 5000;
 
-// Label of a device the stand-in derived from its id (uid 70 00 + the id).
-std::wstring DerivedLabel(size_t slot, uint32_t id) {
-    return Format(L"%zu#ISP DEV:70-00-%02X-%02X-%02X-%02X", slot + 1, id >> 24, (id >> 16) & 0xFF,
-                  (id >> 8) & 0xFF, id & 0xFF);
-}
-
+// List entries of devices whose uid the stand-in derived from the id.
 std::vector<std::wstring> Labels(const std::vector<uint32_t>& ids) {
     std::vector<std::wstring> labels;
-    for (size_t i = 0; i < ids.size(); ++i)
-        labels.push_back(DerivedLabel(i, ids[i]));
+    for (uint32_t id : ids)
+        labels.push_back(Format(L"%u#ISP DEV:70-00-%02X-%02X-%02X-%02X", id, id >> 24,
+                                (id >> 16) & 0xFF, (id >> 8) & 0xFF, id & 0xFF));
     return labels;
 }
 
@@ -79,10 +75,15 @@ bool Settles(ScenarioContext& c, ToolSession& s, size_t events, const std::vecto
         kSettleMs);
     if (settled)
         return true;
+    size_t delivered = LibraryEvents(s);
+    bool searching = !IsEnabled(d, IDC_FIND_DEVICES);
+    std::wstring stuck = delivered < events ? L"the library's callback has not returned" : L"";
+    if (searching)
+        stuck += std::wstring(stuck.empty() ? L"" : L", ") + L"a search has not ended";
     c.Fail(Format(L"the tool did not settle within %u ms %ls: %zu of %zu events delivered, "
-                  L"buttons %ls; the tool's threads are stuck\n      list:%ls      expected:%ls",
-                  kSettleMs, when.c_str(), LibraryEvents(s), events,
-                  IsEnabled(d, IDC_FIND_DEVICES) ? L"enabled" : L"disabled",
+                  L"buttons %ls%ls%ls\n      list:%ls      expected:%ls",
+                  kSettleMs, when.c_str(), delivered, events, searching ? L"disabled" : L"enabled",
+                  stuck.empty() ? L"" : L": ", stuck.c_str(),
                   Describe(ComboEntries(d, IDC_DEVICE_LIST)).c_str(), Describe(expected).c_str()));
     return false;
 }
