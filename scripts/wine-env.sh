@@ -16,6 +16,10 @@ wine_prefix_ready() {
         mkdir -p "$(dirname "$WINEPREFIX")"
         echo "wine: creating prefix $WINEPREFIX (once)"
         wineboot -i >/dev/null 2>&1 || true
+        # A crashing program prints its backtrace and ends instead of
+        # showing the crash dialog, so a test fails rather than hangs.
+        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+            >/dev/null 2>&1 || true
         wineserver -w 2>/dev/null || true
     fi
 }
