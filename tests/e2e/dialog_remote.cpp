@@ -17,6 +17,10 @@ std::wstring ReadText(HWND dialog, int id) {
     HWND control = Control(dialog, id);
     if (control == nullptr)
         return L"<no control>";
+    return ReadWindowText(control);
+}
+
+std::wstring ReadWindowText(HWND control) {
     LRESULT length = 0;
     if (!SendBounded(control, WM_GETTEXTLENGTH, 0, 0, &length))
         return L"<no answer>";

@@ -2,7 +2,7 @@
 """Runs one check of the built tool and prints its problems.
 
 Usage: check_exe.py CHECK --exe PATH [--firmware PATH] [--version X.Y.Z] [--objdump PATH]
-CHECK is one of: imports, dialog, icon, firmware, version, cp936.
+CHECK is one of: imports, dialog, icon, firmware, version, manifest, cp936.
 Exit status 0 when the check finds nothing wrong, 1 otherwise."""
 import argparse
 import pathlib
@@ -15,7 +15,7 @@ from pe_file import PeFile  # noqa: E402
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=["imports", "dialog", "icon", "firmware", "version", "cp936"])
+    parser.add_argument("check", choices=["imports", "dialog", "icon", "firmware", "version", "manifest", "cp936"])
     parser.add_argument("--exe", required=True)
     parser.add_argument("--firmware")
     parser.add_argument("--version")
@@ -32,6 +32,8 @@ def main():
             problems = exe_checks.dialog_problems(pe, args.version)
         elif args.check == "icon":
             problems = exe_checks.icon_problems(pe)
+        elif args.check == "manifest":
+            problems = exe_checks.manifest_problems(pe)
         elif args.check == "firmware":
             problems = exe_checks.firmware_problems(pe, pathlib.Path(args.firmware).read_bytes())
         else:
