@@ -288,22 +288,34 @@ def cp936_problems(exe: bytes):
     return problems
 
 
-def import_problems(exe_path: str, objdump: str):
-    """Reads the import table as objdump prints it."""
-    out = subprocess.run([objdump, "-p", exe_path], check=True, capture_output=True, text=True).stdout
+# One imported name under a "DLL Name:" line. GNU objdump prints the
+# entry's address, the hint and the name; llvm-objdump the hint and the name.
+_IMPORT_ENTRY = re.compile(r"\s*(?:[0-9a-f]+\s+)?\d+\s+(\S+)$")
+
+
+def read_imports(objdump_output: str):
+    """{DLL name: set of imported names} from `objdump -p`, GNU or LLVM."""
     imports = {}
     current = None
-    for line in out.splitlines():
+    for line in objdump_output.splitlines():
         m = re.match(r"\s*DLL Name: (\S+)", line)
         if m:
             current = m.group(1)
             imports.setdefault(current, set())
             continue
-        m = re.match(r"\s*[0-9a-f]+\s+\d+\s+(\S+)$", line)
+        m = _IMPORT_ENTRY.match(line)
         if current and m:
             imports[current].add(m.group(1))
-        elif not line.strip():
+        elif line.strip() and not line.strip().startswith(("vma:", "Hint/Ord")):
+            # The table's own header lines aside, anything else ends the DLL.
             current = None
+    return imports
+
+
+def import_problems(exe_path: str, objdump: str):
+    """Reads the import table as objdump (GNU or LLVM) prints it."""
+    out = subprocess.run([objdump, "-p", exe_path], check=True, capture_output=True, text=True).stdout
+    imports = read_imports(out)
     problems = []
     if not imports:
         return ["objdump shows no imports"]
