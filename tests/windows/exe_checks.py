@@ -61,10 +61,6 @@ HIDDEN_CONTROLS = [
 ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL", "MSVCRT.DLL", "GDI32.DLL", "COMCTL32.DLL", "TAMLAISPDLL.DLL"}
 LIBRARY_IMPORTS = {"Tamla_EnumDevices", "Tamla_SetIspOption", "Tamla_FlashProgramB"}
 
-# Texts the tool logs or shows, which must sit in the exe as CP936 bytes.
-CP936_TEXTS = ["配置成功", "请先选择配置设备或者当前没有找到配置设备.", "PORT0～7"]
-
-
 def _kind_problems(kind, style, where):
     """Style rules of each kind of control."""
     problems = []
@@ -278,13 +274,18 @@ def version_problems(pe: PeFile, version: str):
     return problems
 
 
-def cp936_problems(exe: bytes):
+def cp936_problems(exe: bytes, texts):
+    """texts: the (name, CP936 bytes, UTF-8 text) rows of cp936_texts.h, each
+    of which the tool logs or shows: its CP936 bytes must be in the exe, its
+    UTF-8 bytes must not."""
     problems = []
-    for text in CP936_TEXTS:
-        if text.encode("gbk") not in exe:
-            problems.append("CP936 bytes of %r not in the exe" % text)
+    if not texts:
+        return ["no texts to look for"]
+    for name, cp936, text in texts:
+        if cp936 not in exe:
+            problems.append("CP936 bytes of %s (%r) not in the exe" % (name, text))
         if text.encode("utf-8") in exe:
-            problems.append("UTF-8 bytes of %r in the exe: a literal escaped the CP936 conversion" % text)
+            problems.append("UTF-8 bytes of %s (%r) in the exe: the build took the host's texts" % (name, text))
     return problems
 
 
