@@ -7,7 +7,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from narrow_texts import c_literal_bytes, header_texts, non_ascii_narrow_literals, source_problems  # noqa: E402
+from narrow_texts import header_texts, non_ascii_narrow_literals, source_problems  # noqa: E402
 
 failures = 0
 
@@ -37,14 +37,6 @@ expect("a digit separator opens no character literal",
        lines("int n = 1'0; const char* s = \"'配置\";\n"), [1])
 expect("an apostrophe or escaped quote inside a string ends nothing",
        lines('a = "it\'s"; b = "say \\"配置\\"";'), [1])
-
-expect("escapes evaluate as the compiler does",
-       c_literal_bytes(r"PORT0\xA1\xAB\x31 \101\n\\"), b"PORT0\xa1\xab1 A\n\\")
-try:
-    c_literal_bytes(r"\xAB1")
-    expect("a hex escape swallowing a digit is out of range", "accepted", "rejected")
-except ValueError:
-    expect("a hex escape swallowing a digit is out of range", "rejected", "rejected")
 
 HEADER = r'''// X(name, CP936 bytes, UTF-8 text)
 #define CP936_TEXTS(X) \
