@@ -2,6 +2,8 @@
 
 #include "text_util.h"
 
+#include <algorithm>
+
 bool SendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     DWORD_PTR answer = 0;
     LRESULT ok =
@@ -116,9 +118,12 @@ std::vector<std::wstring> ComboEntries(HWND dialog, int id) {
     for (LRESULT i = 0; i < count; ++i) {
         LRESULT length = 0;
         SendBounded(combo, CB_GETLBTEXTLEN, WPARAM(i), 0, &length);
-        if (length < 0)
-            length = 0;
-        std::wstring text(size_t(length) + 1, L'\0');
+        // The tool may rebuild the list between this message and the next
+        // (the item gone, then back with a longer text), and CB_GETLBTEXT
+        // takes no buffer size: room for the longest entry the tool makes
+        // (512 bytes), whatever the length just read.
+        constexpr LRESULT kEntryRoom = 512;
+        std::wstring text(size_t(std::max(length, kEntryRoom)) + 1, L'\0');
         LRESULT got = 0;
         SendBounded(combo, CB_GETLBTEXT, WPARAM(i), LPARAM(text.data()), &got);
         text.resize(got > 0 ? size_t(got) : 0);
