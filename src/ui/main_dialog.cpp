@@ -1,5 +1,6 @@
 #include "main_dialog.h"
 
+#include "cp936_texts.h"
 #include "dialog_commands.h"
 #include "resource.h"
 #include "screen_text.h"
@@ -14,7 +15,8 @@ std::atomic<HICON> g_smallIcon{nullptr};
 
 // Index n names ports 0 to n; the list sorts them into this same order.
 constexpr std::array<const char*, 8> kPortEntries = {
-    "PORT0", "PORT0～1", "PORT0～2", "PORT0～3", "PORT0～4", "PORT0～5", "PORT0～6", "PORT0～7",
+    "PORT0",        kTextPorts0To1, kTextPorts0To2, kTextPorts0To3,
+    kTextPorts0To4, kTextPorts0To5, kTextPorts0To6, kTextPorts0To7,
 };
 
 constexpr WPARAM kWaitTimeMaxChars = 9;

@@ -2,6 +2,7 @@
 """Runs one check of the built tool and prints its problems.
 
 Usage: check_exe.py CHECK --exe PATH [--firmware PATH] [--version X.Y.Z] [--objdump PATH]
+                    [--texts cp936_texts.h]
 CHECK is one of: imports, dialog, icon, firmware, version, manifest, cp936.
 Exit status 0 when the check finds nothing wrong, 1 otherwise."""
 import argparse
@@ -10,6 +11,7 @@ import sys
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import exe_checks  # noqa: E402
+import narrow_texts  # noqa: E402
 from pe_file import PeFile  # noqa: E402
 
 
@@ -20,12 +22,14 @@ def main():
     parser.add_argument("--firmware")
     parser.add_argument("--version")
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
+    parser.add_argument("--texts", help="src/core/cp936_texts.h")
     args = parser.parse_args()
     exe = pathlib.Path(args.exe).read_bytes()
     if args.check == "imports":
         problems = exe_checks.import_problems(args.exe, args.objdump)
     elif args.check == "cp936":
-        problems = exe_checks.cp936_problems(exe)
+        texts = narrow_texts.header_texts(pathlib.Path(args.texts).read_text(encoding="utf-8"))
+        problems = exe_checks.cp936_problems(exe, texts)
     else:
         pe = PeFile(exe)
         if args.check == "dialog":

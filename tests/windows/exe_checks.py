@@ -80,10 +80,6 @@ MANIFEST_NS = {"asm1": "urn:schemas-microsoft-com:asm.v1", "asm3": "urn:schemas-
 COMMON_CONTROLS_6 = {"type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
                      "publicKeyToken": "6595b64144ccf1df"}
 
-# Texts the tool logs or shows, which must sit in the exe as CP936 bytes.
-CP936_TEXTS = ["配置成功", "请先选择配置设备或者当前没有找到配置设备.", "PORT0～7"]
-
-
 def _kind_problems(kind, style, where):
     """Style rules of each kind of control."""
     problems = []
@@ -334,32 +330,49 @@ def manifest_problems(pe: PeFile):
     return problems
 
 
-def cp936_problems(exe: bytes):
+def cp936_problems(exe: bytes, texts):
+    """texts: the (name, CP936 bytes, UTF-8 text) rows of cp936_texts.h, each
+    of which the tool logs or shows: its CP936 bytes must be in the exe, its
+    UTF-8 bytes must not."""
     problems = []
-    for text in CP936_TEXTS:
-        if text.encode("gbk") not in exe:
-            problems.append("CP936 bytes of %r not in the exe" % text)
+    if not texts:
+        return ["no texts to look for"]
+    for name, cp936, text in texts:
+        if cp936 not in exe:
+            problems.append("CP936 bytes of %s (%r) not in the exe" % (name, text))
         if text.encode("utf-8") in exe:
-            problems.append("UTF-8 bytes of %r in the exe: a literal escaped the CP936 conversion" % text)
+            problems.append("UTF-8 bytes of %s (%r) in the exe: the build took the host's texts" % (name, text))
     return problems
 
 
-def import_problems(exe_path: str, objdump: str):
-    """Reads the import table as objdump prints it."""
-    out = subprocess.run([objdump, "-p", exe_path], check=True, capture_output=True, text=True).stdout
+# One imported name under a "DLL Name:" line. GNU objdump prints the
+# entry's address, the hint and the name; llvm-objdump the hint and the name.
+_IMPORT_ENTRY = re.compile(r"\s*(?:[0-9a-f]+\s+)?\d+\s+(\S+)$")
+
+
+def read_imports(objdump_output: str):
+    """{DLL name: set of imported names} from `objdump -p`, GNU or LLVM."""
     imports = {}
     current = None
-    for line in out.splitlines():
+    for line in objdump_output.splitlines():
         m = re.match(r"\s*DLL Name: (\S+)", line)
         if m:
             current = m.group(1)
             imports.setdefault(current, set())
             continue
-        m = re.match(r"\s*[0-9a-f]+\s+\d+\s+(\S+)$", line)
+        m = _IMPORT_ENTRY.match(line)
         if current and m:
             imports[current].add(m.group(1))
-        elif not line.strip():
+        elif line.strip() and not line.strip().startswith(("vma:", "Hint/Ord")):
+            # The table's own header lines aside, anything else ends the DLL.
             current = None
+    return imports
+
+
+def import_problems(exe_path: str, objdump: str):
+    """Reads the import table as objdump (GNU or LLVM) prints it."""
+    out = subprocess.run([objdump, "-p", exe_path], check=True, capture_output=True, text=True).stdout
+    imports = read_imports(out)
     problems = []
     if not imports:
         return ["objdump shows no imports"]
