@@ -69,7 +69,7 @@ wine_stop
 wineserver -w 2>/dev/null || true
 trap 'wine_stop; rm -rf "$TMP"' EXIT
 stage_win="Z:${STAGE//\//\\}"
-with_display wine "$DRIVER" bench "$stage_win" "$RUNS" 2>"$TMP/wine-stderr.txt" | tr -d '\r' | tee "$TMP/wine.txt"
+with_display env LC_ALL="$WINE_LOCALE" wine "$DRIVER" bench "$stage_win" "$RUNS" 2>"$TMP/wine-stderr.txt" | tr -d '\r' | tee "$TMP/wine.txt"
 if ! grep -q "first search finished" "$TMP/wine.txt"; then
     grep -v fixme "$TMP/wine-stderr.txt" >&2 || true
     echo "bench: the Wine measurements did not complete" >&2

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
     cmake make g++ python3 git
     googletest libgmock-dev libgtest-dev libbenchmark-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev lld llvm
     g++-mingw-w64-i686 binutils-mingw-w64-i686
     wine wine32:i386
     xvfb xauth fonts-wqy-microhei imagemagick

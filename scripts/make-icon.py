@@ -1,5 +1,8 @@
 #!/usr/bin/env python3
-"""Draws res/app.ico, the tool's icon, at 16, 32 and 48 pixels.
+"""Draws res/app.ico, the tool's icon, at every size Windows asks for: 16,
+20, 24, 32, 40, 48 and 64 pixels as bitmaps (small icon and big icon at 100
+to 200 % scale), and 256 as PNG (large views; bitmap at that size would be
+256 KiB).
 
 A chip with pins on two sides and a download arrow on it, drawn from
 geometry scaled to each size, so every size is sharp. Standard library only
@@ -10,8 +13,10 @@ Usage: make-icon.py [output.ico]
 import pathlib
 import struct
 import sys
+import zlib
 
-SIZES = (16, 32, 48)
+SIZES = (16, 20, 24, 32, 40, 48, 64, 256)
+PNG_SIZES = (256,)
 
 # Colours as (B, G, R, A), the order of a 32-bit icon bitmap.
 CLEAR = (0, 0, 0, 0)
@@ -73,12 +78,24 @@ def dib(size: int) -> bytes:
     return header + colour + bytes(mask)
 
 
+def png(size: int) -> bytes:
+    """One icon image as PNG, RGBA, top row first."""
+    rows = b"".join(b"\0" + b"".join(bytes((c[2], c[1], c[0], c[3])) for c in row) for row in draw(size))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b"")
+
+
 def icon() -> bytes:
-    images = [dib(s) for s in SIZES]
+    images = [png(s) if s in PNG_SIZES else dib(s) for s in SIZES]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for s, image in zip(SIZES, images):
-        out += struct.pack("<BBBBHHII", s, s, 0, 0, 1, 32, len(image), offset)
+        # A directory entry stores 256 as 0.
+        out += struct.pack("<BBBBHHII", s % 256, s % 256, 0, 0, 1, 32, len(image), offset)
         offset += len(image)
     return out + b"".join(images)
 

@@ -16,15 +16,17 @@ ROOT=$(pwd)
 # winepath included, sees it.
 demo_on_display() {
     local stage_win dump_win dump shot
-    stage_win=$(winepath -w "$STAGE")
+    # shellcheck source=wine-env.sh
+    source scripts/wine-env.sh "$WINEPREFIX"
+    stage_win=$(wine_run winepath -w "$STAGE")
     # The driver leaves the tool open and names the newest image dump last.
     # Its output goes to a file, not a pipe: the tool it starts keeps the
     # driver's output handles open, so a pipe would never see its end.
-    wine "$DRIVER" demo "$stage_win" >build/demo/driver.txt
+    wine_run wine "$DRIVER" demo "$stage_win" >build/demo/driver.txt
     tr -d '\r' <build/demo/driver.txt
     dump_win=$(tr -d '\r' <build/demo/driver.txt | sed -n 's/^dump: //p' | tail -n 1)
     if [ -n "$dump_win" ]; then
-        dump=$(winepath -u "$dump_win")
+        dump=$(wine_run winepath -u "$dump_win")
         echo
         echo "== decoded image $dump"
         python3 scripts/decode-image.py "$dump" --firmware res/firmware.bin || true
@@ -34,7 +36,7 @@ demo_on_display() {
     shot=$ROOT/build/demo/screenshot.png
     import -window root "$shot"
     echo "screenshot: $shot"
-    wine "$DRIVER" close
+    wine_run wine "$DRIVER" close
 }
 
 demo=0
@@ -76,7 +78,7 @@ if [ "$demo" -eq 0 ]; then
         echo "run-tool: no TAMLAISPDLL.DLL in $STAGE; place the programmer maker's library there" >&2
         exit 1
     fi
-    wine "$STAGE/ProgrammerSetup.exe"
+    wine_run wine "$STAGE/ProgrammerSetup.exe"
     exit 0
 fi
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test of the project on a Debian machine, installing whatever is
 # missing first: native unit tests under ASan+UBSan and under TSan, a bounded
-# fuzzing run, the Windows build, and the end-to-end suite under Wine.
+# fuzzing run, the Windows build with GCC and with clang, and the end-to-end
+# suite under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,6 +40,14 @@ if [ -f build/windows/CTestTestfile.cmake ]; then
     step "checks of the Windows build"
     ctest --test-dir build/windows --output-on-failure
 fi
+
+# The second compiler: the same tree and checks, the tool run under Wine by
+# its probes; the end-to-end suite runs once, on the GCC build.
+step "Windows build with clang"
+cmake --preset windows-clang >/dev/null
+cmake --build --preset windows-clang -j "$jobs"
+step "checks of the clang Windows build"
+ctest --test-dir build/windows-clang --output-on-failure
 
 if [ -x scripts/e2e.sh ]; then
     step "end-to-end tests under Wine"

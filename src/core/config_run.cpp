@@ -1,6 +1,7 @@
 #include "config_run.h"
 
 #include "config_image.h"
+#include "cp936_texts.h"
 #include "device_text.h"
 #include "dialog_access.h"
 #include "isp_api.h"
@@ -42,10 +43,10 @@ void ReportOutcome(const char* label, bool succeeded) {
     char result[kResultSize];
     if (succeeded) {
         LogPrintf("<%s> config succ", label);
-        std::snprintf(result, sizeof(result), "%s", ">>>>配置成功!");
+        std::snprintf(result, sizeof(result), "%s", kTextConfigSucceeded);
     } else {
         LogPrintf("<%s> config failure.", label);
-        std::snprintf(result, sizeof(result), "%s", ">>>>配置失败!");
+        std::snprintf(result, sizeof(result), "%s", kTextConfigFailed);
     }
     Dialog().SetText(IDC_DOWNLOAD_COUNT, result);
 }

@@ -1,5 +1,6 @@
 #include "dialog_commands.h"
 
+#include "cp936_texts.h"
 #include "device_discovery.h"
 #include "dialog_access.h"
 #include "isp_options.h"
@@ -11,7 +12,7 @@ namespace {
 void ConfigureSelected() {
     int selection = Dialog().GetSelection(IDC_DEVICE_LIST);
     if (selection < 0) {
-        LogPrintf("请先选择配置设备或者当前没有找到配置设备.");
+        LogPrintf("%s", kTextSelectDeviceFirst);
         return;
     }
     StartWorkerThread(WorkerJob::Configure, static_cast<uint32_t>(selection));

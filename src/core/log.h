@@ -4,7 +4,9 @@
 
 #include <cstddef>
 
-#if defined(__MINGW32__)
+// gnu_printf (the C99 formats of MinGW's ANSI stdio) is GCC's; clang 14 does
+// not know it and checks the same formats as printf.
+#if defined(__MINGW32__) && !defined(__clang__)
 #define LOG_PRINTF_FORMAT __attribute__((format(gnu_printf, 1, 2)))
 #else
 #define LOG_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))

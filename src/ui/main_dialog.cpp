@@ -1,18 +1,22 @@
 #include "main_dialog.h"
 
+#include "cp936_texts.h"
 #include "dialog_commands.h"
 #include "resource.h"
+#include "screen_text.h"
 
 #include <array>
 
 std::atomic<HWND> MainDialog{nullptr};
 
 namespace {
-std::atomic<HICON> g_appIcon{nullptr};
+std::atomic<HICON> g_bigIcon{nullptr};
+std::atomic<HICON> g_smallIcon{nullptr};
 
 // Index n names ports 0 to n; the list sorts them into this same order.
 constexpr std::array<const char*, 8> kPortEntries = {
-    "PORT0", "PORT0～1", "PORT0～2", "PORT0～3", "PORT0～4", "PORT0～5", "PORT0～6", "PORT0～7",
+    "PORT0",        kTextPorts0To1, kTextPorts0To2, kTextPorts0To3,
+    kTextPorts0To4, kTextPorts0To5, kTextPorts0To6, kTextPorts0To7,
 };
 
 constexpr WPARAM kWaitTimeMaxChars = 9;
@@ -22,25 +26,27 @@ constexpr WPARAM kCountLimitMaxChars = 5;
 // returns. Unlike BM_CLICK this works on hidden buttons and while the dialog
 // is not the active window.
 void RunCommandNow(HWND window, int id) {
-    SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
 }
 
 void FillPortList(HWND window) {
     for (const char* entry : kPortEntries)
-        SendDlgItemMessageA(window, IDC_PORT_SELECT, CB_ADDSTRING, 0,
-                            reinterpret_cast<LPARAM>(entry));
-    SendDlgItemMessageA(window, IDC_PORT_SELECT, CB_SETCURSEL, 0, 0);
+        SendDlgItemMessageW(window, IDC_PORT_SELECT, CB_ADDSTRING, 0, ScreenText(entry).param());
+    SendDlgItemMessageW(window, IDC_PORT_SELECT, CB_SETCURSEL, 0, 0);
 }
 
 void OnInitDialog(HWND window) {
-    SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_appIcon.load()));
+    SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_bigIcon.load()));
+    // The title bar and the task switcher's small view use the small icon;
+    // without it they shrink the big one.
+    SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(g_smallIcon.load()));
     FillPortList(window);
-    SendDlgItemMessageA(window, IDC_WAIT_TIME, EM_LIMITTEXT, kWaitTimeMaxChars, 0);
-    SendDlgItemMessageA(window, IDC_COUNT_LIMIT, EM_LIMITTEXT, kCountLimitMaxChars, 0);
+    SendDlgItemMessageW(window, IDC_WAIT_TIME, EM_LIMITTEXT, kWaitTimeMaxChars, 0);
+    SendDlgItemMessageW(window, IDC_COUNT_LIMIT, EM_LIMITTEXT, kCountLimitMaxChars, 0);
     // The edit control's default limit (about 30000 characters) would make
     // the log silently stop taking lines in a long session.
-    SendDlgItemMessageA(window, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
+    SendDlgItemMessageW(window, IDC_LOG, EM_SETLIMITTEXT, 0, 0);
     CheckDlgButton(window, IDC_PLUG_NOTIFY, BST_CHECKED);
     EnableWindow(GetDlgItem(window, IDC_COUNT_LIMIT), FALSE);
     RunCommandNow(window, IDC_SET_ISP_OPTION);
@@ -55,11 +61,14 @@ INT_PTR OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     }
     if (HandleDialogCommand(id, HIWORD(wParam)))
         return 0;
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 } // namespace
 
-void KeepAppIcon(HICON icon) { g_appIcon.store(icon); }
+void KeepAppIcons(HICON bigIcon, HICON smallIcon) {
+    g_bigIcon.store(bigIcon);
+    g_smallIcon.store(smallIcon);
+}
 
 INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     MainDialog.store(window);

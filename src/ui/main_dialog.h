@@ -9,7 +9,8 @@
 // of the dialog procedure, so it is valid from the first message on.
 extern std::atomic<HWND> MainDialog;
 
-// The icon the dialog shows as its big icon; loaded once by WinMain.
-void KeepAppIcon(HICON icon);
+// The icons the dialog shows, big and small, at the sizes the system asks
+// for; loaded once by WinMain.
+void KeepAppIcons(HICON bigIcon, HICON smallIcon);
 
 INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -25,6 +25,10 @@ bool LoadFirmwarePayload(const uint8_t** data, uint32_t* size) {
     return true;
 }
 
+// The CP936 bytes as they are, on any system: a listener gets them intact
+// and can decode them as CP936. OutputDebugStringW would hand most
+// listeners a conversion to the system code page, with '?' for every
+// Chinese character where that is not 936.
 void WriteDebugOutput(const char* text) { OutputDebugStringA(text); }
 
 namespace {

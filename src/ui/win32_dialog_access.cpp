@@ -1,17 +1,21 @@
 #include "win32_dialog_access.h"
 
 #include "main_dialog.h"
+#include "screen_text.h"
 
 namespace {
 // The number edits hold at most 9 characters; the buffer leaves room for
 // text set by other means without changing what a short number reads.
-constexpr int kNumberTextSize = 256;
+constexpr size_t kNumberTextSize = 512;
 
 // EM_SETSEL clamps these to the end of the text.
 constexpr WPARAM kSelectionEnd = static_cast<WPARAM>(-2);
 
 HWND Window() { return MainDialog.load(); }
 } // namespace
+
+// Every text goes through the wide functions, converted from CP936 here, so
+// the dialog reads right whatever the system's ANSI code page is.
 
 bool Win32DialogAccess::IsChecked(int id) {
     return IsDlgButtonChecked(Window(), id) == BST_CHECKED;
@@ -20,43 +24,46 @@ bool Win32DialogAccess::IsChecked(int id) {
 // Parsed here rather than by GetDlgItemInt, whose reading differs between
 // platforms (signs, overflow).
 uint32_t Win32DialogAccess::ReadUnsigned(int id) {
-    char text[kNumberTextSize] = {};
-    GetDlgItemTextA(Window(), id, text, kNumberTextSize);
+    char text[kNumberTextSize];
+    ReadControlTextCp936(Window(), id, text, sizeof(text));
     return ParseUnsignedText(text);
 }
 
 int Win32DialogAccess::GetSelection(int id) {
-    LRESULT selection = SendDlgItemMessageA(Window(), id, CB_GETCURSEL, 0, 0);
+    LRESULT selection = SendDlgItemMessageW(Window(), id, CB_GETCURSEL, 0, 0);
     return selection == CB_ERR ? -1 : static_cast<int>(selection);
 }
 
-void Win32DialogAccess::SetText(int id, const char* text) { SetDlgItemTextA(Window(), id, text); }
+void Win32DialogAccess::SetText(int id, const char* text) {
+    SetDlgItemTextW(Window(), id, ScreenText(text).get());
+}
 
 void Win32DialogAccess::Enable(int id, bool enabled) {
     EnableWindow(GetDlgItem(Window(), id), enabled ? TRUE : FALSE);
 }
 
 void Win32DialogAccess::ClearList(int id) {
-    SendDlgItemMessageA(Window(), id, CB_RESETCONTENT, 0, 0);
+    SendDlgItemMessageW(Window(), id, CB_RESETCONTENT, 0, 0);
 }
 
 void Win32DialogAccess::AddEntry(int id, const char* text) {
-    SendDlgItemMessageA(Window(), id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    SendDlgItemMessageW(Window(), id, CB_ADDSTRING, 0, ScreenText(text).param());
 }
 
 void Win32DialogAccess::SelectEntry(int id, int index) {
-    SendDlgItemMessageA(Window(), id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendDlgItemMessageW(Window(), id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
 void Win32DialogAccess::AppendText(int id, const char* text) {
     HWND window = Window();
-    SendDlgItemMessageA(window, id, EM_SETSEL, kSelectionEnd, static_cast<LPARAM>(kSelectionEnd));
-    SendDlgItemMessageA(window, id, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
-    SendDlgItemMessageA(window, id, EM_SETSEL, kSelectionEnd, static_cast<LPARAM>(kSelectionEnd));
+    ScreenText line(text);
+    SendDlgItemMessageW(window, id, EM_SETSEL, kSelectionEnd, static_cast<LPARAM>(kSelectionEnd));
+    SendDlgItemMessageW(window, id, EM_REPLACESEL, FALSE, line.param());
+    SendDlgItemMessageW(window, id, EM_SETSEL, kSelectionEnd, static_cast<LPARAM>(kSelectionEnd));
 }
 
 void Win32DialogAccess::PostClick(int id) {
     HWND window = Window();
-    PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
 }

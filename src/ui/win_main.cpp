@@ -5,15 +5,32 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 namespace {
 // Static, not on the heap: the worker threads may still use it while the
 // process ends.
 Win32DialogAccess g_dialogAccess;
+
+// The icon at the size the system uses for one of its metrics (this is
+// where DPI awareness picks the 24- or 32-pixel image over a blurred 16).
+HICON LoadAppIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                         GetSystemMetrics(widthMetric),
+                                         GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR));
+}
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // The manifest asks for Common Controls 6; its classes must be
+    // registered before the dialog creates the themed controls.
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
     SetDialogAccess(&g_dialogAccess);
-    KeepAppIcon(LoadIconA(instance, MAKEINTRESOURCEA(IDI_APP)));
+    KeepAppIcons(LoadAppIcon(instance, SM_CXICON, SM_CYICON),
+                 LoadAppIcon(instance, SM_CXSMICON, SM_CYSMICON));
+    // A Unicode dialog: the template's texts and everything the tool sets
+    // reach the controls as UTF-16, whatever the system's ANSI code page.
     return static_cast<int>(
-        DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlgProc, 0));
+        DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDlgProc, 0));
 }

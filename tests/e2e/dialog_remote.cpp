@@ -17,6 +17,10 @@ std::wstring ReadText(HWND dialog, int id) {
     HWND control = Control(dialog, id);
     if (control == nullptr)
         return L"<no control>";
+    return ReadWindowText(control);
+}
+
+std::wstring ReadWindowText(HWND control) {
     LRESULT length = 0;
     if (!SendBounded(control, WM_GETTEXTLENGTH, 0, 0, &length))
         return L"<no answer>";
@@ -113,15 +117,19 @@ std::vector<std::wstring> ComboEntries(HWND dialog, int id) {
     LRESULT count = 0;
     if (combo == nullptr || !SendBounded(combo, CB_GETCOUNT, 0, 0, &count) || count < 0)
         return entries;
+    // The tool may refill the list between two messages, so an entry can
+    // grow after its length was asked: read into a buffer that holds any
+    // label the tool can make (its label buffer is 512 bytes) instead.
+    constexpr LRESULT kEntryChars = 1024;
     for (LRESULT i = 0; i < count; ++i) {
         LRESULT length = 0;
-        SendBounded(combo, CB_GETLBTEXTLEN, WPARAM(i), 0, &length);
-        if (length < 0)
-            length = 0;
-        std::wstring text(size_t(length) + 1, L'\0');
+        if (!SendBounded(combo, CB_GETLBTEXTLEN, WPARAM(i), 0, &length) || length < 0 ||
+            length >= kEntryChars)
+            break;
+        std::wstring text(size_t(kEntryChars), L'\0');
         LRESULT got = 0;
         SendBounded(combo, CB_GETLBTEXT, WPARAM(i), LPARAM(text.data()), &got);
-        text.resize(got > 0 ? size_t(got) : 0);
+        text.resize(got > 0 && got < kEntryChars ? size_t(got) : 0);
         entries.push_back(text);
     }
     return entries;

@@ -16,6 +16,9 @@ bool SendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESUL
 
 HWND Control(HWND dialog, int id);
 std::wstring ReadText(HWND dialog, int id);
+// Any window's text, read with WM_GETTEXT (GetWindowText does not cross
+// processes).
+std::wstring ReadWindowText(HWND window);
 bool SetText(HWND dialog, int id, const std::wstring& text);
 // Types characters one by one (WM_CHAR), so the edit's text limit applies as
 // it does to a user. The old text is selected first and replaced.

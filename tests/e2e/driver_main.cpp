@@ -23,6 +23,8 @@ int Usage() {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Sizes and screen pictures in real pixels, at any DPI.
+    SetProcessDPIAware();
     if (argc < 2)
         return Usage();
     std::wstring command = argv[1];

@@ -13,10 +13,12 @@ const Scenario* StartupScenarios(size_t* count);
 const Scenario* ConfigureScenarios(size_t* count);
 const Scenario* EventScenarios(size_t* count);
 const Scenario* DialogScenarios(size_t* count);
+const Scenario* DisplayScenarios(size_t* count);
 const Scenario* LibraryCallbackScenarios(size_t* count);
 
-// Runs the scenarios whose name contains filter (all when empty); prints one
-// line each and the totals. Returns the number of failures.
+// Runs the scenarios whose name contains one of the comma-separated parts of
+// filter (all when empty); prints one line each and the totals. Returns the
+// number of failures.
 int RunSuite(const std::wstring& stage, const std::wstring& filter);
 
 // Folder next to the stage folder where runs keep their files.

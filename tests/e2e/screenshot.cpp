@@ -7,16 +7,17 @@
 #include <cstring>
 #include <string>
 
-bool SaveScreenshot(const std::wstring& path) {
-    int width = GetSystemMetrics(SM_CXSCREEN);
-    int height = GetSystemMetrics(SM_CYSCREEN);
+namespace {
+bool SaveScreenPart(const RECT& part, const std::wstring& path) {
+    int width = part.right - part.left;
+    int height = part.bottom - part.top;
     if (width <= 0 || height <= 0)
         return false;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
     HGDIOBJ old = SelectObject(memory, bitmap);
-    BOOL copied = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    BOOL copied = BitBlt(memory, 0, 0, width, height, screen, part.left, part.top, SRCCOPY);
     SelectObject(memory, old);
 
     BITMAPINFOHEADER header{};
@@ -47,4 +48,18 @@ bool SaveScreenshot(const std::wstring& path) {
     std::memcpy(bytes.data() + sizeof(file), &header, sizeof(header));
     bytes += pixels;
     return WriteWholeFile(path, bytes);
+}
+} // namespace
+
+bool SaveScreenshot(const std::wstring& path) {
+    RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    return SaveScreenPart(screen, path);
+}
+
+bool SaveWindowShot(HWND window, const std::wstring& path) {
+    RECT frame{};
+    RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    RECT part{};
+    return GetWindowRect(window, &frame) && IntersectRect(&part, &frame, &screen) &&
+           SaveScreenPart(part, path);
 }

@@ -3,7 +3,30 @@
 #include "text_util.h"
 #include "tool_process.h"
 
+namespace {
+bool Selected(const std::wstring& name, const std::wstring& filter) {
+    if (filter.empty())
+        return true;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = filter.find(L',', start);
+        std::wstring part =
+            filter.substr(start, comma == std::wstring::npos ? comma : comma - start);
+        if (!part.empty() && Contains(name, part))
+            return true;
+        if (comma == std::wstring::npos)
+            return false;
+        start = comma + 1;
+    }
+}
+} // namespace
+
 std::wstring RunsFolder(const std::wstring& stage, const wchar_t* leaf) {
+    // Each pass of the e2e script (code page, DPI) keeps its own files.
+    wchar_t given[MAX_PATH] = {};
+    DWORD length = GetEnvironmentVariableW(L"E2E_RUNS", given, MAX_PATH);
+    if (length > 0 && length < MAX_PATH)
+        return given;
     std::wstring trimmed = stage;
     while (trimmed.size() > 3 && (trimmed.back() == L'\\' || trimmed.back() == L'/'))
         trimmed.pop_back();
@@ -13,8 +36,9 @@ std::wstring RunsFolder(const std::wstring& stage, const wchar_t* leaf) {
 }
 
 int RunSuite(const std::wstring& stage, const std::wstring& filter) {
-    const Scenario* (*groups[])(size_t*) = {StartupScenarios, ConfigureScenarios, EventScenarios,
-                                            DialogScenarios, LibraryCallbackScenarios};
+    const Scenario* (*groups[])(size_t*) = {StartupScenarios, ConfigureScenarios,
+                                            EventScenarios,   DialogScenarios,
+                                            DisplayScenarios, LibraryCallbackScenarios};
     std::wstring runs = RunsFolder(stage, L"e2e-runs");
     int passed = 0;
     int failed = 0;
@@ -24,7 +48,7 @@ int RunSuite(const std::wstring& stage, const std::wstring& filter) {
         const Scenario* scenarios = group(&count);
         for (size_t i = 0; i < count; ++i) {
             const Scenario& scenario = scenarios[i];
-            if (!filter.empty() && !Contains(scenario.name, filter))
+            if (!Selected(scenario.name, filter))
                 continue;
             std::wstring folder = JoinPath(runs, scenario.name);
             RemoveTree(folder);

@@ -2,7 +2,8 @@
 """Runs one check of the built tool and prints its problems.
 
 Usage: check_exe.py CHECK --exe PATH [--firmware PATH] [--version X.Y.Z] [--objdump PATH]
-CHECK is one of: imports, dialog, icon, firmware, version, cp936.
+                    [--texts cp936_texts.h]
+CHECK is one of: imports, dialog, icon, firmware, version, manifest, cp936.
 Exit status 0 when the check finds nothing wrong, 1 otherwise."""
 import argparse
 import pathlib
@@ -10,28 +11,33 @@ import sys
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import exe_checks  # noqa: E402
+import narrow_texts  # noqa: E402
 from pe_file import PeFile  # noqa: E402
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=["imports", "dialog", "icon", "firmware", "version", "cp936"])
+    parser.add_argument("check", choices=["imports", "dialog", "icon", "firmware", "version", "manifest", "cp936"])
     parser.add_argument("--exe", required=True)
     parser.add_argument("--firmware")
     parser.add_argument("--version")
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
+    parser.add_argument("--texts", help="src/core/cp936_texts.h")
     args = parser.parse_args()
     exe = pathlib.Path(args.exe).read_bytes()
     if args.check == "imports":
         problems = exe_checks.import_problems(args.exe, args.objdump)
     elif args.check == "cp936":
-        problems = exe_checks.cp936_problems(exe)
+        texts = narrow_texts.header_texts(pathlib.Path(args.texts).read_text(encoding="utf-8"))
+        problems = exe_checks.cp936_problems(exe, texts)
     else:
         pe = PeFile(exe)
         if args.check == "dialog":
             problems = exe_checks.dialog_problems(pe, args.version)
         elif args.check == "icon":
             problems = exe_checks.icon_problems(pe)
+        elif args.check == "manifest":
+            problems = exe_checks.manifest_problems(pe)
         elif args.check == "firmware":
             problems = exe_checks.firmware_problems(pe, pathlib.Path(args.firmware).read_bytes())
         else:

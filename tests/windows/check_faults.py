@@ -2,7 +2,7 @@
 """Proves the checks of check_exe.py can fail: each case breaks one thing in
 a copy of the built exe, and the check that guards it must report it.
 
-Usage: check_faults.py --exe PATH --firmware PATH --version X.Y.Z [--objdump PATH]"""
+Usage: check_faults.py --exe PATH --firmware PATH --version X.Y.Z --texts cp936_texts.h [--objdump PATH]"""
 import argparse
 import pathlib
 import struct
@@ -11,7 +11,8 @@ import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import exe_checks  # noqa: E402
-from pe_file import PeFile, RT_DIALOG, RT_ICON, parse_dialog_ex  # noqa: E402
+import narrow_texts  # noqa: E402
+from pe_file import PeFile, RT_DIALOG, RT_GROUP_ICON, RT_ICON, parse_dialog_ex  # noqa: E402
 
 
 def set_style(data, control_id, change):
@@ -45,10 +46,12 @@ def main():
     parser.add_argument("--firmware", required=True)
     parser.add_argument("--version", required=True)
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
+    parser.add_argument("--texts", required=True)
     args = parser.parse_args()
     exe = pathlib.Path(args.exe).read_bytes()
     firmware = pathlib.Path(args.firmware).read_bytes()
     version = args.version
+    texts = narrow_texts.header_texts(pathlib.Path(args.texts).read_text(encoding="utf-8"))
 
     def dialog(data):
         return exe_checks.dialog_problems(PeFile(data), version)
@@ -62,6 +65,12 @@ def main():
     def versions(data):
         return exe_checks.version_problems(PeFile(data), version)
 
+    def manifest(data):
+        return exe_checks.manifest_problems(PeFile(data))
+
+    def cp936(data):
+        return exe_checks.cp936_problems(data, texts)
+
     def imports(data):
         with tempfile.NamedTemporaryFile(suffix=".exe") as f:
             f.write(data)
@@ -71,6 +80,9 @@ def main():
     pe = PeFile(exe)
     bin_offset = pe.resource("BIN", 110)[1]
     icon_offset = pe.resource(RT_ICON, 1)[1]
+    # The group's last entry is the 256-pixel PNG image; say it is 128.
+    group_offset = pe.resource(RT_GROUP_ICON, 107)[1]
+    last_entry = group_offset + 6 + 14 * (len(exe_checks.ICON_SIZES) - 1)
     cases = [
         ("hidden check box made visible", dialog, set_style(exe, 1030, lambda s: s | exe_checks.WS_VISIBLE)),
         ("visible button hidden", dialog, set_style(exe, 1007, lambda s: s & ~exe_checks.WS_VISIBLE)),
@@ -88,11 +100,19 @@ def main():
                                                       (" X" + version).encode("utf-16-le"))),
         ("icon image blanked", icon, exe[:icon_offset + 40] + bytes(1024) + exe[icon_offset + 40 + 1024:]),
         ("icon size changed", icon, exe[:icon_offset + 4] + struct.pack("<i", 17) + exe[icon_offset + 8:]),
+        ("256-pixel icon said to be 128", icon, exe[:last_entry] + bytes([128, 128]) + exe[last_entry + 2:]),
+        ("no Common Controls 6", manifest, replace_once(exe, b"Common-Controls", b"Common-Kontrols")),
+        ("per-monitor v2 dropped", manifest, replace_once(exe, b"PerMonitorV2, PerMonitor", b"PerMonitor, PerMonitorV2")),
+        ("no true/pm fallback", manifest, replace_once(exe, b">true/pm<", b">true   <")),
         ("payload byte changed", bin_resource, exe[:bin_offset + 100] + bytes([exe[bin_offset + 100] ^ 1]) + exe[bin_offset + 101:]),
         ("manifest level changed", versions, replace_once(exe, b'level="asInvoker"', b'level="asInvokeX"')),
-        ("CP936 text changed", exe_checks.cp936_problems, replace_once(exe, "配置成功".encode("gbk"), "配置失败".encode("gbk"))),
+        ("CP936 text changed", cp936, replace_once(exe, "配置成功".encode("gbk"), "配置失败".encode("gbk"))),
+        ("UTF-8 copy of a text", cp936, exe + ">>>>配置失败!".encode("utf-8")),
         ("extra DLL imported", imports, replace_once(exe, b"USER32.dll", b"WS2_32.dll")),
         ("library import renamed", imports, replace_once(exe, b"Tamla_SetIspOption\0", b"Tamla_SetIspOptioX\0")),
+        ("narrow text function imported", imports, replace_once(exe, b"SetDlgItemTextW\0", b"SetDlgItemTextA\0")),
+        ("narrow dialog imported", imports, replace_once(exe, b"DialogBoxParamW\0", b"DialogBoxParamA\0")),
+        ("debugger output made wide", imports, replace_once(exe, b"OutputDebugStringA\0", b"OutputDebugStringW\0")),
     ]
     failures = 0
     for name, check, broken in cases:
@@ -104,7 +124,7 @@ def main():
             failures += 1
     # The same checks pass on the unaltered exe, so the catches above are
     # caused by the faults and not by the checks always failing.
-    for check in (dialog, icon, bin_resource, versions, exe_checks.cp936_problems, imports):
+    for check in (dialog, icon, bin_resource, versions, manifest, cp936, imports):
         problems = check(exe)
         if problems:
             print("FAIL unaltered exe: %s" % problems)

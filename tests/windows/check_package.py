@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Makes the zip packages in a scratch folder and checks their contents: the
 release zip holds the tool and the readme only; the stand-in library is only
-ever in the developer zip.
+ever in the developer zip. With --tested-exe, the release zip's exe must be
+that very file (the one the end-to-end suite ran).
 
-Usage: check_package.py --build DIR --cpack PATH [--with-developer]"""
+Usage: check_package.py --build DIR --cpack PATH [--with-developer] [--tested-exe PATH]"""
 import argparse
 import pathlib
 import subprocess
@@ -20,6 +21,7 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--cpack", required=True)
     parser.add_argument("--with-developer", action="store_true")
+    parser.add_argument("--tested-exe")
     args = parser.parse_args()
     problems = []
     with tempfile.TemporaryDirectory() as out:
@@ -37,6 +39,12 @@ def main():
                 print("%s: %s" % (release[0], sorted(names)))
                 if names != RELEASE:
                     problems.append("release zip holds %s, wanted %s" % (sorted(names), sorted(RELEASE)))
+                if args.tested_exe:
+                    exe = next((n for n in z.namelist() if n.endswith("ProgrammerSetup.exe")), None)
+                    if exe is None or z.read(exe) != pathlib.Path(args.tested_exe).read_bytes():
+                        problems.append("the release zip's exe differs from %s" % args.tested_exe)
+                    else:
+                        print("release exe: the same bytes as %s" % args.tested_exe)
                 readme = next(n for n in z.namelist() if n.endswith("user-readme.txt"))
                 text = z.read(readme).decode("utf-8-sig")
                 if "TAMLAISPDLL.DLL" not in text or "\r\n" not in text or "\n" in text.replace("\r\n", ""):

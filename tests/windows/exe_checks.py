@@ -4,6 +4,7 @@ real exe and the deliberately broken copies of check_faults.py."""
 import re
 import struct
 import subprocess
+import xml.etree.ElementTree as ElementTree
 
 from pe_file import PeError, PeFile, RT_DIALOG, RT_GROUP_ICON, RT_ICON, RT_MANIFEST, RT_VERSION, parse_dialog_ex
 
@@ -61,9 +62,23 @@ HIDDEN_CONTROLS = [
 ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL", "MSVCRT.DLL", "GDI32.DLL", "COMCTL32.DLL", "TAMLAISPDLL.DLL"}
 LIBRARY_IMPORTS = {"Tamla_EnumDevices", "Tamla_SetIspOption", "Tamla_FlashProgramB"}
 
-# Texts the tool logs or shows, which must sit in the exe as CP936 bytes.
-CP936_TEXTS = ["配置成功", "请先选择配置设备或者当前没有找到配置设备.", "PORT0～7"]
+# Window, drawing and control functions come from these DLLs; a narrow ("A")
+# form there would show CP936 bytes decoded with the system's code page.
+WINDOW_DLLS = {"USER32.DLL", "GDI32.DLL", "COMCTL32.DLL"}
+# Narrow window functions the tool may import: none. (The narrow kernel32
+# functions it imports show nothing: OutputDebugStringA, whose CP936 bytes
+# are the debugger channel's contract, FindResourceA by number, and the C
+# runtime's start-up helpers.)
+NARROW_WINDOW_FUNCTIONS_ALLOWED = set()
+DEBUG_OUTPUT = "OutputDebugStringA"
 
+ICON_SIZES = (16, 20, 24, 32, 40, 48, 64, 256)
+
+MANIFEST_NS = {"asm1": "urn:schemas-microsoft-com:asm.v1", "asm3": "urn:schemas-microsoft-com:asm.v3",
+               "ws2005": "http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+               "ws2016": "http://schemas.microsoft.com/SMI/2016/WindowsSettings"}
+COMMON_CONTROLS_6 = {"type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
+                     "publicKeyToken": "6595b64144ccf1df"}
 
 def _kind_problems(kind, style, where):
     """Style rules of each kind of control."""
@@ -205,7 +220,7 @@ def dialog_problems(pe: PeFile, version: str):
     return problems
 
 
-def icon_problems(pe: PeFile, sizes=(16, 32, 48)):
+def icon_problems(pe: PeFile, sizes=ICON_SIZES):
     found = pe.resource(RT_GROUP_ICON, 107)
     if found is None:
         return ["no icon group 107"]
@@ -226,6 +241,10 @@ def icon_problems(pe: PeFile, sizes=(16, 32, 48)):
         if len(body) != size:
             problems.append("icon image %d is %d bytes, group says %d" % (icon_id, len(body), size))
         if body[:4] == b"\x89PNG":
+            png_width, png_height = struct.unpack_from(">II", body, 16)
+            if (png_width, png_height) != (width, height):
+                problems.append("icon image %d: PNG %dx%d does not match %dx%d" % (icon_id, png_width, png_height, width, height))
+                continue
             seen.add((width, height))
             continue
         header_size, dib_width, dib_height = struct.unpack_from("<Iii", body, 0)
@@ -278,32 +297,82 @@ def version_problems(pe: PeFile, version: str):
     return problems
 
 
-def cp936_problems(exe: bytes):
+def manifest_problems(pe: PeFile):
+    """Common Controls 6, and per-monitor v2 DPI awareness with the fallbacks
+    older Windows read."""
+    found = pe.resource(RT_MANIFEST, 1)
+    if found is None:
+        return ["no application manifest"]
+    try:
+        root = ElementTree.fromstring(found[0])
+    except ElementTree.ParseError as error:
+        return ["manifest is not well-formed XML: %s" % error]
     problems = []
-    for text in CP936_TEXTS:
-        if text.encode("gbk") not in exe:
-            problems.append("CP936 bytes of %r not in the exe" % text)
-        if text.encode("utf-8") in exe:
-            problems.append("UTF-8 bytes of %r in the exe: a literal escaped the CP936 conversion" % text)
+    identities = root.findall("asm1:dependency/asm1:dependentAssembly/asm1:assemblyIdentity", MANIFEST_NS)
+    controls = [i.attrib for i in identities if i.get("name") == COMMON_CONTROLS_6["name"]]
+    if not controls:
+        problems.append("no dependency on %s" % COMMON_CONTROLS_6["name"])
+    for attributes in controls:
+        for key, value in COMMON_CONTROLS_6.items():
+            if attributes.get(key, "").lower() != value.lower():
+                problems.append("Common Controls dependency: %s=%r, wanted %r" % (key, attributes.get(key), value))
+        if attributes.get("processorArchitecture") not in ("*", "x86"):
+            problems.append("Common Controls dependency for processor %r" % attributes.get("processorArchitecture"))
+    settings = "asm3:application/asm3:windowsSettings/"
+    aware = root.find(settings + "ws2005:dpiAware", MANIFEST_NS)
+    awareness = root.find(settings + "ws2016:dpiAwareness", MANIFEST_NS)
+    if aware is None or (aware.text or "").strip().lower() != "true/pm":
+        problems.append("dpiAware is %r, wanted 'true/pm'" % (None if aware is None else aware.text))
+    values = [] if awareness is None else [v.strip().lower() for v in (awareness.text or "").split(",")]
+    if values[:1] != ["permonitorv2"] or "permonitor" not in values:
+        problems.append("dpiAwareness is %r, wanted PerMonitorV2 first and PerMonitor after it"
+                        % (None if awareness is None else awareness.text))
     return problems
 
 
-def import_problems(exe_path: str, objdump: str):
-    """Reads the import table as objdump prints it."""
-    out = subprocess.run([objdump, "-p", exe_path], check=True, capture_output=True, text=True).stdout
+def cp936_problems(exe: bytes, texts):
+    """texts: the (name, CP936 bytes, UTF-8 text) rows of cp936_texts.h, each
+    of which the tool logs or shows: its CP936 bytes must be in the exe, its
+    UTF-8 bytes must not."""
+    problems = []
+    if not texts:
+        return ["no texts to look for"]
+    for name, cp936, text in texts:
+        if cp936 not in exe:
+            problems.append("CP936 bytes of %s (%r) not in the exe" % (name, text))
+        if text.encode("utf-8") in exe:
+            problems.append("UTF-8 bytes of %s (%r) in the exe: the build took the host's texts" % (name, text))
+    return problems
+
+
+# One imported name under a "DLL Name:" line. GNU objdump prints the
+# entry's address, the hint and the name; llvm-objdump the hint and the name.
+_IMPORT_ENTRY = re.compile(r"\s*(?:[0-9a-f]+\s+)?\d+\s+(\S+)$")
+
+
+def read_imports(objdump_output: str):
+    """{DLL name: set of imported names} from `objdump -p`, GNU or LLVM."""
     imports = {}
     current = None
-    for line in out.splitlines():
+    for line in objdump_output.splitlines():
         m = re.match(r"\s*DLL Name: (\S+)", line)
         if m:
             current = m.group(1)
             imports.setdefault(current, set())
             continue
-        m = re.match(r"\s*[0-9a-f]+\s+\d+\s+(\S+)$", line)
+        m = _IMPORT_ENTRY.match(line)
         if current and m:
             imports[current].add(m.group(1))
-        elif not line.strip():
+        elif line.strip() and not line.strip().startswith(("vma:", "Hint/Ord")):
+            # The table's own header lines aside, anything else ends the DLL.
             current = None
+    return imports
+
+
+def import_problems(exe_path: str, objdump: str):
+    """Reads the import table as objdump (GNU or LLVM) prints it."""
+    out = subprocess.run([objdump, "-p", exe_path], check=True, capture_output=True, text=True).stdout
+    imports = read_imports(out)
     problems = []
     if not imports:
         return ["objdump shows no imports"]
@@ -313,4 +382,11 @@ def import_problems(exe_path: str, objdump: str):
     library = {n for dll, names in imports.items() if dll.upper() == "TAMLAISPDLL.DLL" for n in names}
     if library != LIBRARY_IMPORTS:
         problems.append("TAMLAISPDLL.DLL imports %s, wanted %s" % (sorted(library), sorted(LIBRARY_IMPORTS)))
+    narrow = sorted(n for dll, names in imports.items() if dll.upper() in WINDOW_DLLS
+                    for n in names if re.search(r"[a-z0-9]A$", n) and n not in NARROW_WINDOW_FUNCTIONS_ALLOWED)
+    if narrow:
+        problems.append("narrow window functions imported: %s" % narrow)
+    kernel = {n for dll, names in imports.items() if dll.upper() == "KERNEL32.DLL" for n in names}
+    if DEBUG_OUTPUT not in kernel or "OutputDebugStringW" in kernel:
+        problems.append("debugger output not through %s alone" % DEBUG_OUTPUT)
     return problems

@@ -8,13 +8,14 @@
 # "no driver could be loaded". Hence also the stops before and after.
 set -euo pipefail
 prefix=$1 stage=$2 probe=$3
-source "$(dirname "$0")/../../scripts/wine-env.sh" "$prefix" 2>/dev/null
+source "$(dirname "$0")/../../scripts/wine-env.sh" "$prefix"
 wine_prefix_ready
 wine_stop
 sim=$(mktemp -d /tmp/ui-probe-sim.XXXXXX)
 trap 'wine_stop; rm -rf "$sim"' EXIT
 export sim stage probe
 with_display bash -c '
-    TAMLASIM_DIR=$(winepath -w "$sim" 2>/dev/null)
+    TAMLASIM_DIR=$(env LC_ALL="$WINE_LOCALE" winepath -w "$sim" 2>/dev/null)
     export TAMLASIM_DIR
-    wine "$probe" "$(winepath -w "$stage/ProgrammerSetup.exe" 2>/dev/null)"'
+    exe=$(env LC_ALL="$WINE_LOCALE" winepath -w "$stage/ProgrammerSetup.exe" 2>/dev/null)
+    env LC_ALL="$WINE_LOCALE" wine "$probe" "$exe"'
