@@ -3,9 +3,7 @@
 # which must never reach users in place of the maker's library.
 install(TARGETS ProgrammerSetup RUNTIME DESTINATION . COMPONENT application)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/user-readme.txt DESTINATION . COMPONENT application)
-if(TARGET tamla_standin)
-    install(TARGETS tamla_standin RUNTIME DESTINATION . COMPONENT developer)
-endif()
+install(TARGETS tamla_standin RUNTIME DESTINATION . COMPONENT developer)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME ProgrammerSetup)
@@ -13,10 +11,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Offline programmer configuration tool")
 set(CPACK_PACKAGE_FILE_NAME ProgrammerSetup-${PROJECT_VERSION}-win32)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL application)
-if(TARGET tamla_standin)
-    list(APPEND CPACK_COMPONENTS_ALL developer)
-endif()
+set(CPACK_COMPONENTS_ALL application developer)
 set(CPACK_ARCHIVE_APPLICATION_FILE_NAME ProgrammerSetup-${PROJECT_VERSION}-win32)
 set(CPACK_ARCHIVE_DEVELOPER_FILE_NAME ProgrammerSetup-${PROJECT_VERSION}-win32-developer)
 # Files at the top of each zip, no extra folder.

@@ -73,6 +73,10 @@ ToolSession::~ToolSession() {
         }
     }
     CloseProcessHandles(process_);
+    // Checked for every session, so no scenario that writes can miss it.
+    for (const SimCall& call : sim_.CallsOf(L"error"))
+        if (Contains(call.details, L"image changed during the write"))
+            context_.Fail(L"the tool changed the image buffer during a write: " + call.line);
 }
 
 std::wstring ToolSession::ExePath() const { return JoinPath(appFolder_, kAppFiles[0]); }

@@ -14,6 +14,7 @@ const Scenario* ConfigureScenarios(size_t* count);
 const Scenario* EventScenarios(size_t* count);
 const Scenario* DialogScenarios(size_t* count);
 const Scenario* DisplayScenarios(size_t* count);
+const Scenario* LibraryCallbackScenarios(size_t* count);
 
 // Runs the scenarios whose name contains one of the comma-separated parts of
 // filter (all when empty); prints one line each and the totals. Returns the

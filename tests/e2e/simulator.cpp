@@ -13,11 +13,11 @@ bool Simulator::Prepare(const std::string& scenario) {
     return scenario.empty() || WriteWholeFile(JoinPath(folder_, L"tamlasim.txt"), scenario);
 }
 
-bool Simulator::Command(const std::string& lines, unsigned timeoutMs, std::wstring& error) {
+bool Simulator::Post(const std::string& lines, std::wstring& done, std::wstring& error) {
     std::wstring base = JoinPath(JoinPath(folder_, L"cmd"), Format(L"c%04u", ++commandNumber_));
     std::wstring temporary = base + L".tmp";
     std::wstring ready = base + L".cmd";
-    std::wstring done = base + L".done";
+    done = base + L".done";
     std::string text = lines;
     if (text.empty() || text.back() != '\n')
         text += '\n';
@@ -25,6 +25,13 @@ bool Simulator::Command(const std::string& lines, unsigned timeoutMs, std::wstri
         error = L"cannot write command file " + ready;
         return false;
     }
+    return true;
+}
+
+bool Simulator::Command(const std::string& lines, unsigned timeoutMs, std::wstring& error) {
+    std::wstring done;
+    if (!Post(lines, done, error))
+        return false;
     double deadline = NowMs() + timeoutMs;
     while (!FileExists(done)) {
         if (NowMs() > deadline) {

@@ -25,6 +25,8 @@ public:
     bool Prepare(const std::string& scenario);
     // Writes a command file (.tmp renamed to .cmd) and waits for its .done.
     bool Command(const std::string& lines, unsigned timeoutMs, std::wstring& error);
+    // Writes a command file without waiting; `done` gets its .done file's path.
+    bool Post(const std::string& lines, std::wstring& done, std::wstring& error);
 
     std::vector<SimCall> Calls() const;
     // Calls whose function is name.

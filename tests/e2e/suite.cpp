@@ -36,8 +36,9 @@ std::wstring RunsFolder(const std::wstring& stage, const wchar_t* leaf) {
 }
 
 int RunSuite(const std::wstring& stage, const std::wstring& filter) {
-    const Scenario* (*groups[])(size_t*) = {StartupScenarios, ConfigureScenarios, EventScenarios,
-                                            DialogScenarios, DisplayScenarios};
+    const Scenario* (*groups[])(size_t*) = {StartupScenarios, ConfigureScenarios,
+                                            EventScenarios,   DialogScenarios,
+                                            DisplayScenarios, LibraryCallbackScenarios};
     std::wstring runs = RunsFolder(stage, L"e2e-runs");
     int passed = 0;
     int failed = 0;

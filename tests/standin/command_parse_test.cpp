@@ -66,6 +66,16 @@ TEST(StandinCommandParse, EverySettingCommand) {
     EXPECT_FALSE(Parsed("enum-count off").enabled);
     EXPECT_TRUE(Parsed("unterminated-names on").enabled);
     EXPECT_FALSE(Parsed("unterminated-names off").enabled);
+
+    SimCommand slow = Parsed("enum-ms 300");
+    EXPECT_EQ(slow.kind, SimCommandKind::EnumMs);
+    EXPECT_EQ(slow.value, 300u);
+    SimCommand sync = Parsed("callbacks-in-calls on");
+    EXPECT_EQ(sync.kind, SimCommandKind::SyncCallbacks);
+    EXPECT_TRUE(sync.enabled);
+    SimCommand locked = Parsed("callbacks-under-lock off");
+    EXPECT_EQ(locked.kind, SimCommandKind::LockedCallbacks);
+    EXPECT_FALSE(locked.enabled);
 }
 
 TEST(StandinCommandParse, EventsAndStorms) {
@@ -125,6 +135,9 @@ TEST(StandinCommandParse, BadInputIsRejectedWithAReason) {
     Rejected("enum-count -1");
     Rejected("enum-count 2147483648");
     Rejected("unterminated-names yes");
+    Rejected("enum-ms 600001");
+    Rejected("callbacks-in-calls");
+    Rejected("callbacks-under-lock 1");
     Rejected("event 3 4");
     Rejected("event 3 0x 1");
     Rejected("event 3 0x100000000 1");

@@ -179,3 +179,38 @@ TEST(StandinEngine, UnplugDuringWriteAppliesToTheNextWriteOnly) {
     Apply(state, "device 1");
     EXPECT_FALSE(PlanSimFlash(state, 1, true, 61440).unplugHalfway);
 }
+
+TEST(StandinEngine, CallModesAndTheArrivalReportedOnRegistration) {
+    SimState state = DefaultSimState();
+    SimEvent arrival;
+    EXPECT_FALSE(ArrivalOnRegistration(state, 1, arrival)); // mode off
+
+    Apply(state, "callbacks-in-calls on");
+    Apply(state, "callbacks-under-lock on");
+    Apply(state, "enum-ms 300");
+    EXPECT_TRUE(state.syncCallbacks && state.lockedCallbacks);
+    EXPECT_EQ(state.enumMs, 300u);
+    ASSERT_TRUE(ArrivalOnRegistration(state, 1, arrival));
+    EXPECT_EQ(arrival.code, kIspEventArrival);
+    EXPECT_EQ(arrival.mask, 0x3u);
+    EXPECT_EQ(arrival.count, 2u);
+    EXPECT_FALSE(ArrivalOnRegistration(state, 0, arrival)); // refused
+    Apply(state, "unplug-all");
+    EXPECT_FALSE(ArrivalOnRegistration(state, 1, arrival)); // nothing attached
+
+    Apply(state, "callbacks-in-calls off");
+    Apply(state, "callbacks-under-lock off");
+    EXPECT_FALSE(state.syncCallbacks || state.lockedCallbacks);
+}
+
+TEST(StandinEngine, ImageChangesAreCountedFromTheFirstOne) {
+    uint8_t start[64] = {};
+    uint8_t end[64] = {};
+    EXPECT_EQ(CompareImage(start, end, sizeof start).bytes, 0u);
+    end[5] = 1;
+    end[63] = 0xFF;
+    SimImageChange change = CompareImage(start, end, sizeof start);
+    EXPECT_EQ(change.bytes, 2u);
+    EXPECT_EQ(change.first, 5u);
+    EXPECT_EQ(CompareImage(start, end, 5).bytes, 0u); // only the length given is read
+}

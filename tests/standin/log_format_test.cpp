@@ -17,6 +17,11 @@ TEST(StandinLogFormat, LinesOfEachKind) {
               "event code=-1 mask=0x12345 count=0 -> no-callback");
     EXPECT_EQ(OptionCallText(-1, 0xFFFFFFFFu, 0, "dump=failed"),
               "Tamla_SetIspOption mode=-1 callback=0xFFFFFFFF -> 0 dump=failed");
+    EXPECT_EQ(EventText({3, 0x3, 2}, "0", "Tamla_SetIspOption"),
+              "event code=3 mask=0x0003 count=2 in=Tamla_SetIspOption -> 0");
+    EXPECT_EQ(ImageChangedText(7, {12, 0x9C04}),
+              "error Tamla_FlashProgramB id=7: image changed during the write, 12 bytes differ, "
+              "the first at 0x9C04");
 }
 
 TEST(StandinLogFormat, DumpNamesPadToFourDigitsAndGrow) {

@@ -34,18 +34,31 @@ struct SeenEvent {
 
 constexpr size_t kMaxSeen = 4096;
 SeenEvent g_seen[kMaxSeen];
+// The callback may run on two threads at once (callbacks-in-calls).
+SRWLOCK g_seenLock = SRWLOCK_INIT;
 std::atomic<size_t> g_seenCount{0};
+std::atomic<size_t> g_returnedCount{0};
 std::atomic<bool> g_writing{false};
+DWORD g_mainThread = 0;
+// Delay of callbacks on threads other than the main one.
 DWORD g_eventDelayMs = 0;
+std::atomic<bool> g_searchInCallback{false};
 
 int32_t ISP_CALL OnEvent(int32_t code, uint32_t mask, uint32_t count) {
+    AcquireSRWLockExclusive(&g_seenLock);
     size_t index = g_seenCount.load();
     if (index < kMaxSeen) {
         g_seen[index] = {code, mask, count, GetCurrentThreadId(), g_writing.load()};
         g_seenCount.store(index + 1);
     }
-    if (g_eventDelayMs != 0)
+    ReleaseSRWLockExclusive(&g_seenLock);
+    if (g_eventDelayMs != 0 && GetCurrentThreadId() != g_mainThread)
         Sleep(g_eventDelayMs);
+    if (g_searchInCallback.load()) {
+        IspDeviceInfo table[16];
+        Tamla_EnumDevices(table, 16);
+    }
+    g_returnedCount.fetch_add(1);
     return 7;
 }
 
@@ -77,6 +90,17 @@ bool WriteText(const std::wstring& path, const std::string& text) {
     return ok;
 }
 
+// Waits (at most 5 s) for the simulator's .done of a command file.
+bool WaitDone(const wchar_t* name) {
+    std::wstring done = g_dir + L"cmd\\" + name + L".done";
+    for (int i = 0; i < 500; ++i) {
+        if (GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
 // Writes the command file the way a client must (.tmp, then rename) and
 // waits for the simulator's .done unless told not to.
 bool RunCommands(const wchar_t* name, const std::string& text, bool wait = true) {
@@ -84,12 +108,21 @@ bool RunCommands(const wchar_t* name, const std::string& text, bool wait = true)
     if (!WriteText(base + L".tmp", text) ||
         !MoveFileExW((base + L".tmp").c_str(), (base + L".cmd").c_str(), MOVEFILE_REPLACE_EXISTING))
         return false;
-    for (int i = 0; wait && i < 500; ++i) {
-        if (GetFileAttributesW((base + L".done").c_str()) != INVALID_FILE_ATTRIBUTES)
-            return true;
+    return !wait || WaitDone(name);
+}
+
+// Waits (at most 5 s) until the callback has been entered `count` times.
+bool WaitSeen(size_t count) {
+    for (int i = 0; i < 500 && g_seenCount.load() < count; ++i)
         Sleep(10);
-    }
-    return !wait;
+    return g_seenCount.load() >= count;
+}
+
+size_t CountOf(const std::string& text, const std::string& needle) {
+    size_t count = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++count;
+    return count;
 }
 
 bool LogHas(const std::string& needle) {
@@ -136,10 +169,12 @@ IspOption ToolOption() {
     return option;
 }
 
+uint8_t g_backgroundImage[61440];
+
 DWORD WINAPI FlashInBackground(void* param) {
-    static uint8_t image[61440];
     g_writing.store(true);
-    Tamla_FlashProgramB(*static_cast<uint32_t*>(param), image, sizeof image, 1, 0, 0, 0);
+    Tamla_FlashProgramB(*static_cast<uint32_t*>(param), g_backgroundImage, sizeof g_backgroundImage,
+                        1, 0, 0, 0);
     g_writing.store(false);
     return 0;
 }
@@ -221,6 +256,66 @@ int ScenarioRun() {
               LogHas("event code=1 mask=0x0000 count=0 -> no-callback") && g_seenCount.load() == 1,
           "scenario: events after a bad callback reach no one");
     return g_failures;
+}
+
+// The two ways a library may call back that the tool must survive, and the
+// check of the image buffer at the end of a write. Devices 2 and 7 are
+// attached when this runs.
+void ProbeCallModes() {
+    Check(RunCommands(L"05-sync", "option-result 1\nmode off\ncallbacks-in-calls on\n"),
+          "switching callbacks-in-calls on");
+    size_t seen = g_seenCount.load();
+    IspOption option = ToolOption();
+    Check(Tamla_SetIspOption(&option) == 1 && g_seenCount.load() == seen + 1 &&
+              g_seen[seen].thread == GetCurrentThreadId() && g_seen[seen].code == 3 &&
+              g_seen[seen].mask == 0x3 && g_seen[seen].count == 2,
+          "callbacks-in-calls: the registration reports the attached devices on the caller's "
+          "thread");
+    // The event thread takes the first of three events and dwells in the
+    // callback; the search delivers the two still queued, each once.
+    g_eventDelayMs = 1000;
+    RunCommands(L"06-storm", "storm 3\n", false);
+    Check(WaitSeen(seen + 2), "callbacks-in-calls: the event thread took the first event");
+    IspDeviceInfo table[16];
+    Tamla_EnumDevices(table, 16);
+    size_t onCaller = 0;
+    for (size_t i = seen + 2; i < g_seenCount.load(); ++i)
+        onCaller += g_seen[i].thread == GetCurrentThreadId() ? 1 : 0;
+    Check(WaitDone(L"06-storm") && g_seenCount.load() == seen + 4 && onCaller == 2 &&
+              CountOf(ReadText(g_dir + L"calls.log"), " in=Tamla_EnumDevices -> 7") == 2,
+          "callbacks-in-calls: the search delivers the queued events on its thread, each once");
+
+    // The event thread calls back under the library's lock: a search on
+    // another thread waits for it, and the callback's own search does not.
+    g_eventDelayMs = 300;
+    g_searchInCallback.store(true);
+    Check(RunCommands(L"07-locked", "callbacks-in-calls off\ncallbacks-under-lock on\n"),
+          "switching callbacks-under-lock on");
+    seen = g_seenCount.load();
+    size_t returned = g_returnedCount.load();
+    RunCommands(L"08-event", "event 1 0 0\n", false);
+    Check(WaitSeen(seen + 1), "callbacks-under-lock: the event reaches the callback");
+    Tamla_EnumDevices(table, 16);
+    Check(g_returnedCount.load() > returned,
+          "callbacks-under-lock: a search waits until the callback under the lock returned");
+    Check(WaitDone(L"08-event") && LogHas("event code=1 mask=0x0000 count=0 -> 7"),
+          "callbacks-under-lock: the callback's own search runs under the lock it holds");
+    g_searchInCallback.store(false);
+    g_eventDelayMs = 0;
+
+    // A caller that changes its image buffer during a write is caught.
+    Check(RunCommands(L"09-write", "callbacks-under-lock off\nflash-ms 400\n"), "a shorter write");
+    static uint32_t device = 2;
+    HANDLE thread = CreateThread(nullptr, 0, FlashInBackground, &device, 0, nullptr);
+    Sleep(150);
+    g_backgroundImage[100] ^= 0xFF;
+    g_backgroundImage[61439] ^= 0xFF;
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    Check(CountOf(ReadText(g_dir + L"calls.log"), "image changed") == 1 &&
+              LogHas("error Tamla_FlashProgramB id=2: image changed during the write, 2 bytes "
+                     "differ, the first at 0x0064\n"),
+          "a write logs an image buffer that changed while it ran, and only that write");
 }
 
 int RunChild(const wchar_t* self, const wchar_t* mode, DWORD& code) {
@@ -326,6 +421,8 @@ int ProbeAll(const wchar_t* self) {
     Check(Tamla_SetIspOption(&refused) == 0 && IspGetU32(refused, isp_option::kMode) == 1,
           "a refused registration answers 0 and still writes the mode");
 
+    ProbeCallModes();
+
     // Children: one ends its process mid-write and mid-storm, one runs a
     // scenario file.
     DWORD code = 1;
@@ -347,6 +444,7 @@ int ProbeAll(const wchar_t* self) {
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
+    g_mainThread = GetCurrentThreadId();
     if (argc > 1 && std::strcmp(argv[1], "exit-busy") == 0)
         return ExitWhileBusy();
     if (argc > 1 && std::strcmp(argv[1], "scenario") == 0)

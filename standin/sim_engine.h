@@ -32,6 +32,12 @@ struct SimState {
     bool enumCountSet = false;
     uint32_t enumCount = 0;
     bool unterminatedNames = false;
+    uint32_t enumMs = 0; // how long a search scans before it answers
+    // Calls the callback on the caller's thread inside the exports too.
+    bool syncCallbacks = false;
+    // The event thread holds the library's lock while it calls back, and
+    // every export takes that lock.
+    bool lockedCallbacks = false;
 };
 
 struct SimOutcome {
@@ -55,6 +61,11 @@ int32_t EnumerateSimDevices(const SimState& state, IspDeviceInfo* records, uint3
 // the scripted answer.
 int32_t RegisterSimOption(const SimState& state, IspOption& record);
 
+// With callbacks-in-calls, an accepted registration reports the devices
+// already attached: one arrival with the mask of every slot and the count.
+// False when there is nothing to report.
+bool ArrivalOnRegistration(const SimState& state, int32_t result, SimEvent& event);
+
 // Whether a registration turns device events on, and with which callback
 // field: notification at offset 853 must be non-zero and the field too.
 uint32_t EventCallbackField(const IspOption& record);
@@ -72,6 +83,14 @@ constexpr uint32_t kSimMaxImage = 1u << 20;
 // Tamla_FlashProgramB, first half: decides the write and consumes an armed
 // unplug-during-write for that device.
 SimFlashPlan PlanSimFlash(SimState& state, uint32_t deviceId, bool haveImage, uint32_t length);
+
+// How the caller's image buffer differs from the copy taken when the write
+// began; a library reads the buffer during the whole write.
+struct SimImageChange {
+    uint32_t bytes = 0; // how many bytes differ
+    uint32_t first = 0; // offset of the first one
+};
+SimImageChange CompareImage(const uint8_t* atStart, const uint8_t* atEnd, uint32_t length);
 
 // The halfway unplug of a planned write: detaches the device, returns the
 // removal event, or false when it has already gone.

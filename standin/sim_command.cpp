@@ -198,8 +198,10 @@ bool ParseWords(const std::vector<std::string_view>& words, SimCommand& out, std
         }
         return ParseSigned(words[1], out.code) || bad(words[1]);
     }
-    if (verb == "flash-ms" || verb == "wait") {
-        out.kind = verb == "wait" ? SimCommandKind::Wait : SimCommandKind::FlashMs;
+    if (verb == "flash-ms" || verb == "enum-ms" || verb == "wait") {
+        out.kind = verb == "wait"      ? SimCommandKind::Wait
+                   : verb == "enum-ms" ? SimCommandKind::EnumMs
+                                       : SimCommandKind::FlashMs;
         if (!ExpectWords(words, 2, 2, error))
             return false;
         return ParseUnsigned(words[1], kSimMaxMillis, out.value) || bad(words[1]);
@@ -215,8 +217,11 @@ bool ParseWords(const std::vector<std::string_view>& words, SimCommand& out, std
         // The export's result is a signed 32-bit count.
         return ParseUnsigned(words[1], 0x7FFFFFFFu, out.value) || bad(words[1]);
     }
-    if (verb == "unterminated-names") {
-        out.kind = SimCommandKind::UnterminatedNames;
+    if (verb == "unterminated-names" || verb == "callbacks-in-calls" ||
+        verb == "callbacks-under-lock") {
+        out.kind = verb == "unterminated-names"   ? SimCommandKind::UnterminatedNames
+                   : verb == "callbacks-in-calls" ? SimCommandKind::SyncCallbacks
+                                                  : SimCommandKind::LockedCallbacks;
         if (!ExpectWords(words, 2, 2, error))
             return false;
         return ParseOnOff(words[1], "on", "off", out.enabled) || bad(words[1]);

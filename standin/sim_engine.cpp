@@ -95,6 +95,15 @@ SimOutcome ApplySimCommand(SimState& state, const SimCommand& command) {
     case SimCommandKind::Wait:
         outcome.waitMs = command.value;
         break;
+    case SimCommandKind::EnumMs:
+        state.enumMs = command.value;
+        break;
+    case SimCommandKind::SyncCallbacks:
+        state.syncCallbacks = command.enabled;
+        break;
+    case SimCommandKind::LockedCallbacks:
+        state.lockedCallbacks = command.enabled;
+        break;
     }
     return outcome;
 }
@@ -116,6 +125,13 @@ int32_t RegisterSimOption(const SimState& state, IspOption& record) {
     if (state.modeSet)
         IspPutU32(record, isp_option::kMode, uint32_t(state.mode));
     return state.optionResult;
+}
+
+bool ArrivalOnRegistration(const SimState& state, int32_t result, SimEvent& event) {
+    if (!state.syncCallbacks || result == 0 || state.devices.slots.empty())
+        return false;
+    event = {kIspEventArrival, AllSlotsMask(state.devices), DeviceCount(state)};
+    return true;
 }
 
 uint32_t EventCallbackField(const IspOption& record) {
@@ -149,6 +165,17 @@ SimFlashPlan PlanSimFlash(SimState& state, uint32_t deviceId, bool haveImage, ui
         plan.result = state.flashResult;
     }
     return plan;
+}
+
+SimImageChange CompareImage(const uint8_t* atStart, const uint8_t* atEnd, uint32_t length) {
+    SimImageChange change;
+    for (uint32_t i = 0; i < length; ++i) {
+        if (atStart[i] == atEnd[i])
+            continue;
+        if (change.bytes++ == 0)
+            change.first = i;
+    }
+    return change;
 }
 
 bool UnplugDuringWrite(SimState& state, uint32_t deviceId, SimEvent& event) {

@@ -22,6 +22,9 @@ enum class SimCommandKind {
     Event,             // event CODE MASK COUNT
     Storm,             // storm N [CODE]
     Wait,              // wait MS
+    EnumMs,            // enum-ms N: how long each search takes
+    SyncCallbacks,     // callbacks-in-calls on|off
+    LockedCallbacks,   // callbacks-under-lock on|off
 };
 
 // A device as a command names it; fields not given get defaults from the id.
@@ -38,9 +41,9 @@ struct SimDeviceFields {
 struct SimCommand {
     SimCommandKind kind = SimCommandKind::Wait;
     SimDeviceFields device; // Device, Plug; device.id also for Unplug, UnplugDuringWrite
-    bool enabled = true;    // false for "mode off", "enum-count off", "unterminated-names off"
+    bool enabled = true;    // false for "mode off", "enum-count off", "... off"
     int32_t code = 0;       // Event, Storm; the mode for Mode
-    uint32_t value = 0;     // OptionResult, FlashResult, FlashMs, EnumCount, Storm (N), Wait
+    uint32_t value = 0;     // OptionResult, FlashResult, FlashMs, EnumMs, EnumCount, Storm, Wait
     uint32_t mask = 0;      // Event
     uint32_t count = 0;     // Event
 };

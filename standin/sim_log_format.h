@@ -20,5 +20,9 @@ std::string OptionCallText(int32_t mode, uint32_t callbackField, int32_t result,
 // `args` are the last four arguments.
 std::string FlashCallText(uint32_t deviceId, uint32_t length, const int32_t args[4], int32_t result,
                           const std::string& note);
-// `result` is the callback's answer, or a word such as "no-callback".
-std::string EventText(const SimEvent& event, const std::string& result);
+// `result` is the callback's answer, or a word such as "no-callback";
+// `inCall` names the export the callback was called from, if any.
+std::string EventText(const SimEvent& event, const std::string& result,
+                      const char* inCall = nullptr);
+// The error line of a write whose image buffer changed while it ran.
+std::string ImageChangedText(uint32_t deviceId, const SimImageChange& change);

@@ -42,10 +42,22 @@ std::string FlashCallText(uint32_t deviceId, uint32_t length, const int32_t args
     return text + note;
 }
 
-std::string EventText(const SimEvent& event, const std::string& result) {
-    char text[96];
+std::string EventText(const SimEvent& event, const std::string& result, const char* inCall) {
+    char text[160];
+    std::snprintf(text, sizeof text, "event code=%" PRId32 " mask=0x%04" PRIX32 " count=%" PRIu32,
+                  event.code, event.mask, event.count);
+    std::string line = text;
+    if (inCall != nullptr)
+        line += std::string(" in=") + inCall;
+    return line + " -> " + result;
+}
+
+std::string ImageChangedText(uint32_t deviceId, const SimImageChange& change) {
+    char text[160];
     std::snprintf(text, sizeof text,
-                  "event code=%" PRId32 " mask=0x%04" PRIX32 " count=%" PRIu32 " -> ", event.code,
-                  event.mask, event.count);
-    return text + result;
+                  "error Tamla_FlashProgramB id=%" PRIu32
+                  ": image changed during the write, %" PRIu32
+                  " bytes differ, the first at 0x%04" PRIX32,
+                  deviceId, change.bytes, change.first);
+    return text;
 }

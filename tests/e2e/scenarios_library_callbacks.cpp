@@ -1,0 +1,226 @@
+// Repeated find-devices presses while the library reports plugs and unplugs,
+// with a slow search, against a library that calls back from inside its own
+// calls and one that calls back while holding its own lock. The tool must
+// keep answering, end on Escape, and list exactly the attached devices.
+#include "scenarios.h"
+
+#include "dialog_remote.h"
+#include "resource.h"
+#include "text_util.h"
+
+#include <iterator>
+
+namespace {
+// Long enough for an event to land inside a search, short enough for CI.
+constexpr unsigned kSearchMs = 300;
+// A sent WM_NULL unanswered this long means the dialog's thread is stuck.
+constexpr unsigned kAnswerMs = 5000;
+// How long the tool may take to settle once the events have stopped.
+constexpr unsigned kSettleMs = 5000;
+
+// List entries of devices whose uid the stand-in derived from the id.
+std::vector<std::wstring> Labels(const std::vector<uint32_t>& ids) {
+    std::vector<std::wstring> labels;
+    for (uint32_t id : ids)
+        labels.push_back(Format(L"%u#ISP DEV:70-00-%02X-%02X-%02X-%02X", id, id >> 24,
+                                (id >> 16) & 0xFF, (id >> 8) & 0xFF, id & 0xFF));
+    return labels;
+}
+
+bool Answers(ScenarioContext& c, ToolSession& s, const std::wstring& when) {
+    if (PingMs(s.Dialog(), kAnswerMs) >= 0)
+        return true;
+    c.Fail(Format(L"the dialog did not answer a sent WM_NULL within %u ms %ls: the dialog's "
+                  L"thread is stuck",
+                  kAnswerMs, when.c_str()));
+    return false;
+}
+
+// A press as a user makes it, once the button is enabled. The click is sent
+// with the same bound as the WM_NULL after it: a press that runs a search on
+// the dialog's thread is slow, not stuck.
+bool PressFindDevices(ScenarioContext& c, ToolSession& s, int number, const wchar_t* phase) {
+    HWND d = s.Dialog();
+    if (!WaitFor([&] { return IsEnabled(d, IDC_FIND_DEVICES); }, kSettleMs)) {
+        c.Fail(Format(L"\"查找设备\" stayed disabled for %u ms before press %d (%ls): a search "
+                      L"never ended",
+                      kSettleMs, number, phase));
+        return false;
+    }
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(d, WM_COMMAND, MAKEWPARAM(IDC_FIND_DEVICES, BN_CLICKED),
+                        LPARAM(Control(d, IDC_FIND_DEVICES)), SMTO_NORMAL, kAnswerMs, &answer);
+    return Answers(c, s, Format(L"after press %d (%ls)", number, phase));
+}
+
+// Event lines of the call log, without the registration's own reports.
+size_t LibraryEvents(ToolSession& s) {
+    size_t count = 0;
+    for (const SimCall& call : s.Sim().CallsOf(L"event"))
+        count += Contains(call.details, L"in=Tamla_SetIspOption") ? 0 : 1;
+    return count;
+}
+
+// The tool has caught up: every event delivered, no search running, the
+// list equal to the attached set.
+bool Settles(ScenarioContext& c, ToolSession& s, size_t events, const std::vector<uint32_t>& ids,
+             const std::wstring& when) {
+    HWND d = s.Dialog();
+    std::vector<std::wstring> expected = Labels(ids);
+    bool settled = WaitFor(
+        [&] {
+            return LibraryEvents(s) >= events && IsEnabled(d, IDC_FIND_DEVICES) &&
+                   IsEnabled(d, IDC_CONFIGURE) && ComboEntries(d, IDC_DEVICE_LIST) == expected;
+        },
+        kSettleMs);
+    if (settled)
+        return true;
+    size_t delivered = LibraryEvents(s);
+    bool searching = !IsEnabled(d, IDC_FIND_DEVICES);
+    std::wstring stuck = delivered < events ? L"the library's callback has not returned" : L"";
+    if (searching)
+        stuck += std::wstring(stuck.empty() ? L"" : L", ") + L"a search has not ended";
+    c.Fail(Format(L"the tool did not settle within %u ms %ls: %zu of %zu events delivered, "
+                  L"buttons %ls%ls%ls\n      list:%ls      expected:%ls",
+                  kSettleMs, when.c_str(), delivered, events, searching ? L"disabled" : L"enabled",
+                  stuck.empty() ? L"" : L": ", stuck.c_str(),
+                  Describe(ComboEntries(d, IDC_DEVICE_LIST)).c_str(), Describe(expected).c_str()));
+    return false;
+}
+
+// No call for longer than a search: nothing is running in the tool.
+void WaitQuiet(ToolSession& s) {
+    size_t calls = s.Sim().Calls().size();
+    for (int i = 0; i < 10; ++i) {
+        Sleep(kSearchMs + 100);
+        size_t now = s.Sim().Calls().size();
+        if (now == calls)
+            return;
+        calls = now;
+    }
+}
+
+void EndsOnEscape(ScenarioContext& c, ToolSession& s) {
+    PostKey(s.Dialog(), IDC_WAIT_TIME, VK_ESCAPE);
+    c.Check(WaitForExit(s.Process(), 5000), L"the tool ends on Escape", L"ended within 5 s",
+            L"still running");
+}
+
+std::string StartingWith(const char* mode) {
+    return "device 1\ndevice 2\nenum-ms " + std::to_string(kSearchMs) + "\n" + mode + "\n";
+}
+
+// The callback also runs on the caller's thread: inside a press's
+// registration (so the press blocks the dialog for one search, legitimately)
+// and inside searches, which deliver the events still queued. Events come in
+// pairs, so one waits while the other is handled; the last pair comes while
+// the tool is idle, so the search the first one causes delivers the second
+// on the thread that is already inside the tool's callback.
+void CallbacksInCalls(ScenarioContext& c) {
+    ToolSession s(c);
+    if (!s.Start(StartingWith("callbacks-in-calls on")))
+        return;
+    std::wstring done;
+    std::wstring error;
+    if (!s.Sim().Post("plug 5\nunplug 1\nwait 700\n"
+                      "plug 6\nunplug 5\nwait 700\n"
+                      "plug 7\nunplug 2\n",
+                      done, error)) {
+        c.Fail(error);
+        return;
+    }
+    int presses = 0;
+    while (!FileExists(done) && presses < 12)
+        if (!PressFindDevices(c, s, ++presses, L"while the events come"))
+            return;
+    if (!Settles(c, s, 6, {6, 7}, L"after the events"))
+        return;
+    WaitQuiet(s);
+    if (!s.Sim().Post("plug 8\nunplug 6\n", done, error)) {
+        c.Fail(error);
+        return;
+    }
+    if (!Settles(c, s, 8, {7, 8}, L"after a pair of events while idle") ||
+        !PressFindDevices(c, s, ++presses, L"after the events") ||
+        !Settles(c, s, 8, {7, 8}, L"after the last press"))
+        return;
+    size_t inRegistration = 0;
+    size_t inSearch = 0;
+    for (const SimCall& call : s.Sim().CallsOf(L"event")) {
+        inRegistration += Contains(call.details, L"in=Tamla_SetIspOption") ? 1 : 0;
+        inSearch += Contains(call.details, L"in=Tamla_EnumDevices") ? 1 : 0;
+    }
+    Out(L"    %d presses; %zu reports inside registrations, %zu of 8 events inside searches\n",
+        presses, inRegistration, inSearch);
+    c.Check(inRegistration >= size_t(presses), L"the callback ran inside every registration",
+            Format(L"at least %d reports", presses), Format(L"%zu", inRegistration));
+    EndsOnEscape(c, s);
+}
+
+// The library calls back while holding its own lock, which every export
+// takes; a search scans before it takes the lock. A press while the event
+// thread calls back would make the dialog's thread wait for that lock inside
+// Tamla_SetIspOption while the callback sends to the dialog: a cycle of the
+// tool's design that stays, so each event is sent only once the press's
+// registration has returned. It then reaches the tool while the press's
+// search is scanning, and the search waits for the lock while the callback
+// runs: the tool must not let that callback wait for the search.
+void CallbacksUnderLock(ScenarioContext& c) {
+    ToolSession s(c);
+    if (!s.Start(StartingWith("callbacks-under-lock on")))
+        return;
+    struct Round {
+        const char* command;
+        std::vector<uint32_t> attached;
+    };
+    const Round rounds[] = {
+        {"plug 5", {1, 2, 5}}, {"unplug 1", {2, 5}},  {"plug 6", {2, 5, 6}},
+        {"unplug 5", {2, 6}},  {"plug 7", {2, 6, 7}}, {"unplug 2", {6, 7}},
+    };
+    size_t duringSearch = 0;
+    size_t number = 0;
+    for (const Round& round : rounds) {
+        std::wstring when =
+            Format(L"in round %zu (%ls)", ++number, FromUtf8(round.command).c_str());
+        size_t registrations = s.Sim().CountOf(L"Tamla_SetIspOption");
+        if (!s.Click(IDC_FIND_DEVICES))
+            return;
+        std::vector<SimCall> options = s.Sim().CallsOf(L"Tamla_SetIspOption");
+        if (!c.CheckEqual(L"registrations returned " + when,
+                          static_cast<long long>(registrations + 1),
+                          static_cast<long long>(options.size())))
+            return;
+        std::wstring done;
+        std::wstring error;
+        if (!s.Sim().Post(round.command, done, error)) {
+            c.Fail(error);
+            return;
+        }
+        if (!Settles(c, s, number, round.attached, when) || !Answers(c, s, when))
+            return;
+        // Delivered between the press's registration and the end of the
+        // search it started?
+        unsigned pressed = options.back().seq;
+        unsigned event = s.Sim().CallsOf(L"event").back().seq;
+        for (const SimCall& search : s.Sim().CallsOf(L"Tamla_EnumDevices"))
+            if (search.seq > pressed) {
+                duringSearch += event > pressed && event < search.seq ? 1 : 0;
+                break;
+            }
+    }
+    Out(L"    %zu of 6 events reached the tool while the press's search was under way\n",
+        duringSearch);
+    c.Check(duringSearch * 2 >= std::size(rounds), L"events during the press's search",
+            L"at least half of the rounds", Format(L"%zu of 6", duringSearch));
+    EndsOnEscape(c, s);
+}
+} // namespace
+
+const Scenario* LibraryCallbackScenarios(size_t* count) {
+    static const Scenario scenarios[] = {
+        {L"callbacks-in-calls-find-devices", CallbacksInCalls},
+        {L"callbacks-under-lock-find-devices", CallbacksUnderLock},
+    };
+    *count = sizeof(scenarios) / sizeof(scenarios[0]);
+    return scenarios;
+}
