@@ -11,6 +11,14 @@ std::wstring Line(const wchar_t* label, const wchar_t* outcome) {
     return std::wstring(L"<") + label + L"> " + outcome;
 }
 
+// The result field as it stands once it holds expected, or after 3 s: the
+// tool writes it just after the outcome's log line.
+std::wstring ResultField(HWND d, const std::wstring& expected) {
+    std::wstring seen;
+    WaitFor([&] { return (seen = ReadText(d, IDC_DOWNLOAD_COUNT)) == expected; }, 3000);
+    return seen;
+}
+
 // Waits for the count-th write to be logged by the simulator and returns it.
 bool WaitForWrite(ScenarioContext& c, ToolSession& s, size_t count, SimCall& call) {
     if (!s.Sim().WaitForCalls(L"Tamla_FlashProgramB", count, kRunTimeoutMs)) {
@@ -38,7 +46,7 @@ void Defaults(ScenarioContext& c) {
         L"log of a configuration",
         {L"Set isp option succ", Line(kLabelA, L"begin config..."), Line(kLabelA, L"config succ")},
         s.LogLines());
-    c.CheckEqual(L"result field", L">>>>配置成功!", ReadText(d, IDC_DOWNLOAD_COUNT));
+    c.CheckEqual(L"result field", L">>>>配置成功!", ResultField(d, L">>>>配置成功!"));
     std::vector<SimCall> writes = s.Sim().CallsOf(L"Tamla_FlashProgramB");
     if (!c.CheckEqual(L"number of writes", 1, static_cast<long long>(writes.size())))
         return;
@@ -75,7 +83,7 @@ void EveryOption(ScenarioContext& c) {
     expected.keepPower = true;
     CheckFlashDump(c, s.Sim(), write, expected);
     if (s.WaitForLogLine(Line(kLabelB, L"config succ"), kRunTimeoutMs))
-        c.CheckEqual(L"result field", L">>>>配置成功!", ReadText(d, IDC_DOWNLOAD_COUNT));
+        c.CheckEqual(L"result field", L">>>>配置成功!", ResultField(d, L">>>>配置成功!"));
     // The option controls keep what the user gave them.
     c.CheckEqual(L"wait time text kept", L"500", ReadText(d, IDC_WAIT_TIME));
     c.CheckEqual(L"port selection kept", 7, ComboSelection(d, IDC_PORT_SELECT));
@@ -151,7 +159,7 @@ void FailedWrite(ScenarioContext& c) {
                  {L"Set isp option succ", Line(kLabelA, L"begin config..."),
                   Line(kLabelA, L"config failure.")},
                  s.LogLines());
-    c.CheckEqual(L"result field", L">>>>配置失败!", ReadText(d, IDC_DOWNLOAD_COUNT));
+    c.CheckEqual(L"result field", L">>>>配置失败!", ResultField(d, L">>>>配置失败!"));
     std::vector<SimCall> writes = s.Sim().CallsOf(L"Tamla_FlashProgramB");
     if (c.CheckEqual(L"number of writes", 1, static_cast<long long>(writes.size())))
         c.CheckEqual(L"write result", L"0", writes[0].result);
@@ -160,7 +168,7 @@ void FailedWrite(ScenarioContext& c) {
         !s.WaitForLogLine(Line(kLabelA, L"config succ"), kRunTimeoutMs))
         return;
     c.CheckEqual(L"result field after a success", L">>>>配置成功!",
-                 ReadText(d, IDC_DOWNLOAD_COUNT));
+                 ResultField(d, L">>>>配置成功!"));
 }
 } // namespace
 
