@@ -4,8 +4,8 @@
 #include "dialog_access.h"
 #include "isp_options.h"
 #include "log.h"
-#include "platform.h"
 #include "resource.h"
+#include "worker_jobs.h"
 
 namespace {
 void ConfigureSelected() {
@@ -14,13 +14,13 @@ void ConfigureSelected() {
         LogPrintf("请先选择配置设备或者当前没有找到配置设备.");
         return;
     }
-    StartWorkerThread(WorkerJob::Configure, static_cast<uint32_t>(selection));
+    StartWorkerJob(WorkerJob::Configure, static_cast<uint32_t>(selection));
 }
 
 void FindDevices() {
     if (ApplyIspOptions() == 0)
         LogPrintf("Set isp option failure.");
-    StartWorkerThread(WorkerJob::Refresh, 0);
+    StartWorkerJob(WorkerJob::Refresh, 0);
 }
 
 void ReapplyOptions() {
