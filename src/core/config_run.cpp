@@ -1,6 +1,7 @@
 #include "config_run.h"
 
 #include "busy_handshake.h"
+#include "close_guard.h"
 #include "config_image.h"
 #include "core_mutex.h"
 #include "device_text.h"
@@ -119,10 +120,14 @@ void ReportOutcome(const char* label, bool succeeded) {
     Dialog().SetText(IDC_DOWNLOAD_COUNT, result);
 }
 
-// Ends the busy state; a search an event asked for during the run is asked
-// of the dialog now.
-void FinishRun() {
-    if (EndConfigRun())
+// Ends the busy state and posts at most one click: the close a user asked
+// for during this write, else the search an event asked for during the run.
+void FinishRun(bool wrote) {
+    const bool closeDue = wrote && EndWrite();
+    const bool refreshDue = EndConfigRun();
+    if (closeDue)
+        Dialog().PostClick(kCloseCommandId);
+    else if (refreshDue)
         Dialog().PostClick(IDC_FIND_DEVICES);
 }
 
@@ -132,7 +137,7 @@ void RunOnce(uint32_t index) {
     // The table has 16 slots whatever the library says the count is.
     if (index >= kDeviceSlots || index >= DeviceCount.load()) {
         LogPrintf("Invalid device index(%d)", static_cast<int>(index));
-        FinishRun();
+        FinishRun(false);
         return;
     }
 
@@ -145,17 +150,22 @@ void RunOnce(uint32_t index) {
     if (!BuildRunImage()) {
         ReportOutcome(label, false);
         SetButtons(true);
-        FinishRun();
+        FinishRun(false);
         return;
     }
 
+    // The tool is closing: this run ends without a trace.
+    if (!BeginWrite()) {
+        EndConfigRun();
+        return;
+    }
     LogPrintf("<%s> begin config...", label);
     SetButtons(false);
     int32_t written =
         Tamla_FlashProgramB(device.deviceId, RunImage.data(), kConfigImageSize, 1, 0, 0, 0);
     ReportOutcome(label, written != 0);
     SetButtons(true);
-    FinishRun();
+    FinishRun(true);
 }
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "shared_state.h"
 
 #include "busy_handshake.h"
+#include "close_guard.h"
 
 #include <cstring>
 
@@ -39,4 +40,5 @@ void ResetSharedState() {
     DeviceCount = 0;
     AutoDownload = 0;
     ResetBusyHandshake();
+    ResetCloseGuard();
 }

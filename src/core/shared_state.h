@@ -37,6 +37,6 @@ IspDeviceInfo CopyDeviceSlot(uint32_t slot);
 // Mode field of the last accepted option record (0 after a refusal).
 int32_t CurrentOptionMode();
 
-// Back to the start-of-process state, the busy handshake included; for
-// tests.
+// Back to the start-of-process state, the busy handshake and the close
+// guard included; for tests.
 void ResetSharedState();

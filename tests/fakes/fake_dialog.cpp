@@ -1,5 +1,6 @@
 #include "fake_dialog.h"
 
+#include "close_guard.h"
 #include "dialog_commands.h"
 
 FakeDialog::~FakeDialog() {
@@ -127,7 +128,16 @@ void FakeDialog::PostClick(int id) {
 }
 
 // What the front end does with a command that reaches the dialog.
-void FakeDialog::RunPostedClick(int id) { HandleDialogCommand(id, 0); }
+void FakeDialog::RunPostedClick(int id) {
+    if (id != kCloseCommandId) {
+        HandleDialogCommand(id, 0);
+        return;
+    }
+    if (RequestClose()) {
+        std::lock_guard<std::mutex> lock(threadMutex_);
+        closed_ = true;
+    }
+}
 
 void FakeDialog::SetChecked(int id, bool checked) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -218,6 +228,11 @@ uint64_t FakeDialog::PostedCount() {
 std::string FakeDialog::DialogThreadActivity() {
     std::lock_guard<std::mutex> lock(threadMutex_);
     return activity_;
+}
+
+bool FakeDialog::Closed() {
+    std::lock_guard<std::mutex> lock(threadMutex_);
+    return closed_;
 }
 
 void FakeDialog::DialogLoop() {

@@ -4,6 +4,7 @@
 // iterations are bounded, not timed, and a watchdog turns a hang into a
 // failure that says what did not finish.
 #include "busy_handshake.h"
+#include "close_guard.h"
 #include "config_run.h"
 #include "core_fixture.h"
 #include "device_discovery.h"
@@ -40,13 +41,14 @@ protected:
     // What the threads are doing, for the watchdog's message.
     std::string ThreadState() {
         char text[256];
-        std::snprintf(text, sizeof(text),
-                      "refresher %s, run %s, events not delivered %zu, dialog thread busy with %s",
-                      RefreshInProgress() ? "at work" : "idle",
-                      ConfigRunBusy() ? "going on" : "idle", library.EventsNotDelivered(),
-                      dialog->DialogThreadActivity().empty()
-                          ? "nothing"
-                          : dialog->DialogThreadActivity().c_str());
+        std::snprintf(
+            text, sizeof(text),
+            "refresher %s, run %s, write %s, events not delivered %zu, dialog thread "
+            "busy with %s",
+            RefreshInProgress() ? "at work" : "idle", ConfigRunBusy() ? "going on" : "idle",
+            WriteInProgress() ? "going on" : "idle", library.EventsNotDelivered(),
+            dialog->DialogThreadActivity().empty() ? "nothing"
+                                                   : dialog->DialogThreadActivity().c_str());
         return text;
     }
 
