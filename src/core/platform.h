@@ -16,6 +16,8 @@ void WriteDebugOutput(const char* text);
 // each one does.
 enum class WorkerJob { Configure, Refresh };
 constexpr size_t kWorkerJobCount = 2;
+static_assert(static_cast<size_t>(WorkerJob::Refresh) + 1 == kWorkerJobCount,
+              "kWorkerJobCount counts every job");
 
 // Starts a detached thread that calls RunWorkerJob(job, argument). Returns
 // whether the thread started.

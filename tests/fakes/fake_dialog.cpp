@@ -1,7 +1,8 @@
 #include "fake_dialog.h"
 
-#include "close_guard.h"
 #include "dialog_commands.h"
+
+#include <type_traits>
 
 FakeDialog::~FakeDialog() {
     if (!threaded_.load())
@@ -16,11 +17,7 @@ FakeDialog::~FakeDialog() {
 
 void FakeDialog::Record(std::string operation) { operations_.push_back(std::move(operation)); }
 
-void FakeDialog::Send(const std::function<void()>& operation) {
-    if (!threaded_.load() || std::this_thread::get_id() == threadId_.load()) {
-        operation();
-        return;
-    }
+void FakeDialog::RunOnDialogThread(const std::function<void()>& operation) {
     Sent item{operation};
     std::unique_lock<std::mutex> lock(threadMutex_);
     sent_.push_back(&item);
@@ -28,39 +25,47 @@ void FakeDialog::Send(const std::function<void()>& operation) {
     changed_.wait(lock, [&item] { return item.done; });
 }
 
-bool FakeDialog::IsChecked(int id) {
-    bool checked = false;
-    Send([&] {
+// Runs an operation on the controls as a sent message would, and gives its
+// result.
+template <typename Operation> auto FakeDialog::Send(Operation operation) {
+    auto locked = [this, &operation] {
         std::lock_guard<std::mutex> lock(mutex_);
+        return operation();
+    };
+    if (!threaded_.load() || std::this_thread::get_id() == threadId_.load())
+        return locked();
+    if constexpr (std::is_void_v<decltype(operation())>) {
+        RunOnDialogThread(locked);
+    } else {
+        decltype(operation()) result{};
+        RunOnDialogThread([&] { result = locked(); });
+        return result;
+    }
+}
+
+bool FakeDialog::IsChecked(int id) {
+    return Send([&] {
         Record("IsChecked " + std::to_string(id));
-        checked = controls_[id].checked;
+        return controls_[id].checked;
     });
-    return checked;
 }
 
 uint32_t FakeDialog::ReadUnsigned(int id) {
-    uint32_t value = 0;
-    Send([&] {
-        std::lock_guard<std::mutex> lock(mutex_);
+    return Send([&] {
         Record("ReadUnsigned " + std::to_string(id));
-        value = ParseUnsignedText(controls_[id].text.c_str());
+        return ParseUnsignedText(controls_[id].text.c_str());
     });
-    return value;
 }
 
 int FakeDialog::GetSelection(int id) {
-    int selection = -1;
-    Send([&] {
-        std::lock_guard<std::mutex> lock(mutex_);
+    return Send([&] {
         Record("GetSelection " + std::to_string(id));
-        selection = controls_[id].selection;
+        return controls_[id].selection;
     });
-    return selection;
 }
 
 void FakeDialog::SetText(int id, const char* text) {
     Send([&] {
-        std::lock_guard<std::mutex> lock(mutex_);
         Record("SetText " + std::to_string(id) + " " + text);
         controls_[id].text = text;
     });
@@ -68,7 +73,6 @@ void FakeDialog::SetText(int id, const char* text) {
 
 void FakeDialog::Enable(int id, bool enabled) {
     Send([&] {
-        std::lock_guard<std::mutex> lock(mutex_);
         Record(std::string(enabled ? "Enable " : "Disable ") + std::to_string(id));
         controls_[id].enabled = enabled;
     });
@@ -76,7 +80,6 @@ void FakeDialog::Enable(int id, bool enabled) {
 
 void FakeDialog::ClearList(int id) {
     Send([&] {
-        std::lock_guard<std::mutex> lock(mutex_);
         Record("ClearList " + std::to_string(id));
         controls_[id].entries.clear();
         controls_[id].selection = -1;
@@ -85,7 +88,6 @@ void FakeDialog::ClearList(int id) {
 
 void FakeDialog::AddEntry(int id, const char* text) {
     Send([&] {
-        std::lock_guard<std::mutex> lock(mutex_);
         Record("AddEntry " + std::to_string(id) + " " + text);
         controls_[id].entries.emplace_back(text);
     });
@@ -93,7 +95,6 @@ void FakeDialog::AddEntry(int id, const char* text) {
 
 void FakeDialog::SelectEntry(int id, int index) {
     Send([&] {
-        std::lock_guard<std::mutex> lock(mutex_);
         Record("SelectEntry " + std::to_string(id) + " " + std::to_string(index));
         Control& control = controls_[id];
         // As a combo box does: an index outside the list selects nothing.
@@ -103,7 +104,6 @@ void FakeDialog::SelectEntry(int id, int index) {
 
 void FakeDialog::AppendText(int id, const char* text) {
     Send([&] {
-        std::lock_guard<std::mutex> lock(mutex_);
         Record("AppendText " + std::to_string(id) + " " + text);
         controls_[id].text += text;
     });
@@ -128,16 +128,7 @@ void FakeDialog::PostClick(int id) {
 }
 
 // What the front end does with a command that reaches the dialog.
-void FakeDialog::RunPostedClick(int id) {
-    if (id != kCloseCommandId) {
-        HandleDialogCommand(id, 0);
-        return;
-    }
-    if (RequestClose()) {
-        std::lock_guard<std::mutex> lock(threadMutex_);
-        closed_ = true;
-    }
-}
+void FakeDialog::RunPostedClick(int id) { HandleDialogCommand(id, 0); }
 
 void FakeDialog::SetChecked(int id, bool checked) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -228,11 +219,6 @@ uint64_t FakeDialog::PostedCount() {
 std::string FakeDialog::DialogThreadActivity() {
     std::lock_guard<std::mutex> lock(threadMutex_);
     return activity_;
-}
-
-bool FakeDialog::Closed() {
-    std::lock_guard<std::mutex> lock(threadMutex_);
-    return closed_;
 }
 
 void FakeDialog::DialogLoop() {

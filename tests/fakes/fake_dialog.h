@@ -47,7 +47,7 @@ public:
     void SelectEntry(int id, int index) override;
     void AppendText(int id, const char* text) override;
     // Recorded; in dialog-thread mode the button's command is queued for the
-    // dialog thread (the close command as the front end handles it).
+    // dialog thread.
     void PostClick(int id) override;
 
     // Test side: set up and inspect controls (not recorded as operations).
@@ -75,9 +75,6 @@ public:
     uint64_t PostedCount();
     // The dialog thread is busy with this (empty when idle); for watchdogs.
     std::string DialogThreadActivity();
-    // The close command was run on the dialog thread and the core let the
-    // window close.
-    bool Closed();
 
 private:
     struct Sent {
@@ -86,8 +83,8 @@ private:
     };
 
     void Record(std::string operation);
-    // Runs an operation as a sent message would.
-    void Send(const std::function<void()>& operation);
+    template <typename Operation> auto Send(Operation operation);
+    void RunOnDialogThread(const std::function<void()>& operation);
     void RunPostedClick(int id);
     void DialogLoop();
 
@@ -111,7 +108,6 @@ private:
     bool holdClicks_ = false;
     std::vector<int> heldClicks_;
     bool stopping_ = false;
-    bool closed_ = false;
     uint64_t postedCount_ = 0;
     std::thread thread_;
     std::atomic<bool> threaded_{false};

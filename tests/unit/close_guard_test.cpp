@@ -3,7 +3,6 @@
 #include "close_guard.h"
 #include "config_run.h"
 #include "core_fixture.h"
-#include "dialog_commands.h"
 #include "isp_options.h"
 
 #include <algorithm>
@@ -64,30 +63,6 @@ TEST_F(CloseGuardTest, CloseDuringAWriteWaitsForItsOutcomeAndIsPostedOnce) {
     EXPECT_NE(close, ops.end());
     EXPECT_FALSE(WriteInProgress());
     EXPECT_TRUE(RequestClose()); // the posted close now closes
-}
-
-TEST_F(CloseGuardTest, DialogClosesByItselfOnceTheWriteHasEnded) {
-    fake_platform::SetRunWorkers(true);
-    dialog->StartDialogThread();
-    // Escape and the close box reach the dialog while the worker writes.
-    library.SetOnFlash([this](uint32_t) {
-        dialog->PostClick(kCloseCommandId);
-        dialog->PostClick(kCloseCommandId);
-        dialog->WaitIdle();
-        EXPECT_FALSE(dialog->Closed());
-    });
-    dialog->Post([this] {
-        dialog->Choose(IDC_DEVICE_LIST, 0);
-        HandleDialogCommand(IDC_CONFIGURE, 0);
-    });
-    dialog->WaitIdle();
-    fake_platform::JoinWorkers();
-    dialog->WaitIdle();
-
-    EXPECT_TRUE(dialog->Closed());
-    EXPECT_EQ(dialog->LogLines(), (std::vector<std::string>{kBeginA, kDeferral, kSuccA}));
-    EXPECT_EQ(dialog->PostedClicks(),
-              (std::vector<int>{kCloseCommandId, kCloseCommandId, kCloseCommandId}));
 }
 
 TEST_F(CloseGuardTest, SessionEndWaitsForTheWriteAndHoldsBackNewOnes) {

@@ -168,21 +168,26 @@ TEST_P(StormTest, SearchesEventsAndRunsSettleOnTheLastDeviceSet) {
 
         if (i % 40 == 0) {
             const int entry = int(random() % 2);
-            dialog->Post([this, entry] {
-                dialog->Choose(IDC_DEVICE_LIST, entry);
-                HandleDialogCommand(IDC_CONFIGURE, 0);
-            });
+            dialog->Post(
+                [this, entry] {
+                    dialog->Choose(IDC_DEVICE_LIST, entry);
+                    HandleDialogCommand(IDC_CONFIGURE, 0);
+                },
+                "a press of configure");
         }
         if (i % 37 == 0) {
             if (underLock)
                 StartWorkerThread(WorkerJob::Refresh, 0);
             else
-                dialog->Post([] { HandleDialogCommand(IDC_FIND_DEVICES, 0); });
+                dialog->Post([] { HandleDialogCommand(IDC_FIND_DEVICES, 0); },
+                             "a press of find devices");
         }
         if (i % 23 == 0)
-            dialog->Post([] { HandleDialogCommand(IDC_DEVICE_LIST, kListSelectionChanged); });
+            dialog->Post([] { HandleDialogCommand(IDC_DEVICE_LIST, kListSelectionChanged); },
+                         "a selection in the device list");
         if (insideCalls && !underLock && i % 29 == 0)
-            dialog->Post([] { HandleDialogCommand(IDC_PLUG_NOTIFY, 0); });
+            dialog->Post([] { HandleDialogCommand(IDC_PLUG_NOTIFY, 0); },
+                         "a registration of the options");
     }
     watchdog.Stage("the delivery of the storm's events");
     library.WaitEvents();
