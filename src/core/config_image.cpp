@@ -1,12 +1,6 @@
 #include "config_image.h"
 
-#include "dialog_access.h"
-#include "platform.h"
-#include "resource.h"
-
 #include <cstring>
-
-ConfigImageBytes ConfigImage;
 
 namespace {
 void PutBigEndian32(ConfigImageBytes& image, uint32_t offset, uint32_t value) {
@@ -38,32 +32,4 @@ ImageStatus ComposeConfigImage(const uint8_t* payload, uint32_t payloadSize,
         image[kKeepPower] = kOn;
     std::memset(image.data() + kMarker, kMarkerByte, kMarkerLength);
     return ImageStatus::Ok;
-}
-
-ConfigSettings ReadConfigSettings() {
-    DialogAccess& dialog = Dialog();
-    ConfigSettings settings{};
-    settings.countLimitEnabled = dialog.IsChecked(IDC_LIMIT_COUNT);
-    if (settings.countLimitEnabled)
-        settings.countLimit = dialog.ReadUnsigned(IDC_COUNT_LIMIT);
-    int port = dialog.GetSelection(IDC_PORT_SELECT);
-    settings.portIndex =
-        port >= 0 && uint32_t(port) < config_block::kPortCount ? uint32_t(port) : 0;
-    settings.waitTimeMs = dialog.ReadUnsigned(IDC_WAIT_TIME);
-    settings.machineSignal = dialog.IsChecked(IDC_MACHINE_SIGNAL);
-    settings.keepPower = dialog.IsChecked(IDC_KEEP_POWER);
-    return settings;
-}
-
-ImageBuildResult BuildConfigImage() {
-    const uint8_t* payload = nullptr;
-    uint32_t size = 0;
-    if (!LoadFirmwarePayload(&payload, &size)) {
-        payload = nullptr;
-        size = 0;
-    }
-    // Settings are read even for a bad payload so the controls are read at
-    // the same moment of every run.
-    ConfigSettings settings = ReadConfigSettings();
-    return {ComposeConfigImage(payload, size, settings, ConfigImage), size};
 }

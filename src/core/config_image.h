@@ -1,5 +1,6 @@
 // The 61440-byte flash image written into a programmer: its firmware payload,
-// erased space, and the configuration block that the firmware reads.
+// erased space, and the configuration block that the firmware reads. Made
+// from values only; where they come from is the configuration run's affair.
 #pragma once
 
 #include <array>
@@ -45,18 +46,3 @@ using ConfigImageBytes = std::array<uint8_t, kConfigImageSize>;
 // left erased and the status says why.
 ImageStatus ComposeConfigImage(const uint8_t* payload, uint32_t payloadSize,
                                const ConfigSettings& settings, ConfigImageBytes& image);
-
-// The option controls' values, read now.
-ConfigSettings ReadConfigSettings();
-
-// The one image buffer; it belongs to the configuration run that holds the
-// run lock.
-extern ConfigImageBytes ConfigImage;
-
-struct ImageBuildResult {
-    ImageStatus status;
-    uint32_t payloadSize;
-};
-
-// Rebuilds ConfigImage from the program's payload and the option controls.
-ImageBuildResult BuildConfigImage();

@@ -3,7 +3,10 @@
 
 #include <cstdint>
 
-// Configures the device in table slot index. Always returns 0; the outcome
-// goes to the log and the result field. Runs are serialised: a second run
-// waits for the first to end.
+// Asks for the device in table slot index to be configured. Runs go strictly
+// one at a time, and nobody waits for another: when no run is going on, this
+// thread becomes the runner and runs this request and every one queued
+// meanwhile before it returns; otherwise the request is queued for the
+// running thread and the call returns at once. Always returns 0; the outcome
+// goes to the log and the result field.
 uint32_t ConfigureDevice(uint32_t index);

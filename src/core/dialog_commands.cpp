@@ -5,8 +5,8 @@
 #include "dialog_access.h"
 #include "isp_options.h"
 #include "log.h"
-#include "platform.h"
 #include "resource.h"
+#include "worker_jobs.h"
 
 namespace {
 void ConfigureSelected() {
@@ -15,13 +15,13 @@ void ConfigureSelected() {
         LogPrintf("%s", kTextSelectDeviceFirst);
         return;
     }
-    StartWorkerThread(WorkerJob::Configure, static_cast<uint32_t>(selection));
+    StartWorkerJob(WorkerJob::Configure, static_cast<uint32_t>(selection));
 }
 
 void FindDevices() {
     if (ApplyIspOptions() == 0)
         LogPrintf("Set isp option failure.");
-    StartWorkerThread(WorkerJob::Refresh, 0);
+    StartWorkerJob(WorkerJob::Refresh, 0);
 }
 
 void ReapplyOptions() {

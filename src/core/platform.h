@@ -2,6 +2,7 @@
 // Windows front end supplies the real ones; the native tests supply fakes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The firmware payload carried by the program, looked up afresh on every
@@ -11,8 +12,13 @@ bool LoadFirmwarePayload(const uint8_t** data, uint32_t* size);
 // The platform's debugger output channel.
 void WriteDebugOutput(const char* text);
 
+// The jobs a worker thread can run; RunWorkerJob (worker_jobs.h) says what
+// each one does.
 enum class WorkerJob { Configure, Refresh };
+constexpr size_t kWorkerJobCount = 2;
+static_assert(static_cast<size_t>(WorkerJob::Refresh) + 1 == kWorkerJobCount,
+              "kWorkerJobCount counts every job");
 
-// Starts a detached thread running the job with its one argument (the device
-// index, or 0 for a search). Failure is not reported.
-void StartWorkerThread(WorkerJob job, uint32_t argument);
+// Starts a detached thread that calls RunWorkerJob(job, argument). Returns
+// whether the thread started.
+bool StartWorkerThread(WorkerJob job, uint32_t argument);

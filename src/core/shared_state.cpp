@@ -1,5 +1,8 @@
 #include "shared_state.h"
 
+#include "busy_handshake.h"
+#include "close_guard.h"
+
 #include <cstring>
 
 std::array<IspDeviceInfo, kDeviceSlots> DeviceTable{};
@@ -10,9 +13,6 @@ IspOption CurrentOption{};
 CoreMutex CurrentOptionLock;
 
 std::atomic<uint32_t> AutoDownload{0};
-std::atomic<uint32_t> ConfigBusy{0};
-std::atomic<uint32_t> RefreshPending{0};
-CoreMutex BusyLock;
 
 IspDeviceInfo CopyDeviceSlot(uint32_t slot) {
     IspDeviceInfo device{};
@@ -39,6 +39,6 @@ void ResetSharedState() {
     }
     DeviceCount = 0;
     AutoDownload = 0;
-    ConfigBusy = 0;
-    RefreshPending = 0;
+    ResetBusyHandshake();
+    ResetCloseGuard();
 }

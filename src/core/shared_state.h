@@ -1,13 +1,9 @@
 // State shared by the dialog's thread, the worker threads and the library's
 // callback thread. It lives for the whole process.
 //
-// Locks, all short and never taken by the dialog's thread while another
-// thread could hold them across a dialog access:
-//   DeviceTableLock   leaf lock around DeviceTable reads and writes
-//   CurrentOptionLock leaf lock around CurrentOption
-//   BusyLock          pairs ConfigBusy with RefreshPending (no lost refresh)
-// Longer locks (held across dialog access, taken only off the dialog's
-// thread) live with the code they serialise: runs and refreshes.
+// Locks: DeviceTableLock and CurrentOptionLock are leaf locks around a copy.
+// Like every lock of the core they are never held across a library call, a
+// dialog access or a log line, so no thread ever waits for one for long.
 #pragma once
 
 #include "core_mutex.h"
@@ -29,9 +25,6 @@ extern IspOption CurrentOption;
 extern CoreMutex CurrentOptionLock;
 
 extern std::atomic<uint32_t> AutoDownload;
-extern std::atomic<uint32_t> ConfigBusy;
-extern std::atomic<uint32_t> RefreshPending;
-extern CoreMutex BusyLock;
 
 inline uint32_t ValidSlotCount() {
     uint32_t count = DeviceCount.load();
@@ -44,5 +37,6 @@ IspDeviceInfo CopyDeviceSlot(uint32_t slot);
 // Mode field of the last accepted option record (0 after a refusal).
 int32_t CurrentOptionMode();
 
-// Back to the start-of-process state; for tests.
+// Back to the start-of-process state, the busy handshake and the close
+// guard included; for tests.
 void ResetSharedState();

@@ -1,5 +1,6 @@
 #include "main_dialog.h"
 
+#include "close_guard.h"
 #include "cp936_texts.h"
 #include "dialog_commands.h"
 #include "resource.h"
@@ -9,9 +10,15 @@
 
 std::atomic<HWND> MainDialog{nullptr};
 
+static_assert(kCloseCommandId == IDCANCEL, "the core closes the dialog through IDCANCEL");
+
 namespace {
 std::atomic<HICON> g_bigIcon{nullptr};
 std::atomic<HICON> g_smallIcon{nullptr};
+
+// Shown by Windows beside the tool when it holds up the end of a session.
+constexpr const wchar_t* kSessionBlockReason =
+    L"A programmer is being written; ending now would leave it half written.";
 
 // Index n names ports 0 to n; the list sorts them into this same order.
 constexpr std::array<const char*, 8> kPortEntries = {
@@ -53,15 +60,40 @@ void OnInitDialog(HWND window) {
     RunCommandNow(window, IDC_FIND_DEVICES);
 }
 
+// Escape, the close box and Alt+F4. While a write runs the core keeps the
+// tool open and posts IDCANCEL again once the write has ended.
+void OnCancel(HWND window) {
+    if (RequestClose())
+        DestroyWindow(window);
+}
+
 INT_PTR OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     int id = LOWORD(wParam);
     if (id == IDCANCEL) {
-        DestroyWindow(window);
+        OnCancel(window);
         return 0;
     }
     if (HandleDialogCommand(id, HIWORD(wParam)))
         return 0;
     return DefWindowProcW(window, message, wParam, lParam);
+}
+// A session may end unless a write runs: then the answer is no, with the
+// reason Windows shows, and the write finishes.
+INT_PTR OnQueryEndSession(HWND window) {
+    const bool allow = MaySessionEnd();
+    if (allow)
+        ShutdownBlockReasonDestroy(window);
+    else
+        ShutdownBlockReasonCreate(window, kSessionBlockReason);
+    SetWindowLongPtrW(window, DWLP_MSGRESULT, allow ? TRUE : FALSE);
+    return TRUE;
+}
+
+void OnEndSession(HWND window, bool ending) {
+    if (ending)
+        return; // the process ends when this returns
+    ShutdownBlockReasonDestroy(window);
+    SessionEndCalledOff();
 }
 } // namespace
 
@@ -78,6 +110,11 @@ INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return 0;
     case WM_COMMAND:
         return OnCommand(window, message, wParam, lParam);
+    case WM_QUERYENDSESSION:
+        return OnQueryEndSession(window);
+    case WM_ENDSESSION:
+        OnEndSession(window, wParam != FALSE);
+        return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;

@@ -2,12 +2,14 @@
 // the debugger output and worker threads.
 #include "platform.h"
 
-#include "config_run.h"
-#include "device_discovery.h"
 #include "resource.h"
 #include "win32_handles.h"
+#include "worker_jobs.h"
 
 #include <windows.h>
+
+#include <array>
+#include <utility>
 
 bool LoadFirmwarePayload(const uint8_t** data, uint32_t* size) {
     HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_FIRMWARE), "BIN");
@@ -32,17 +34,29 @@ bool LoadFirmwarePayload(const uint8_t** data, uint32_t* size) {
 void WriteDebugOutput(const char* text) { OutputDebugStringA(text); }
 
 namespace {
-DWORD WINAPI ConfigureThread(LPVOID argument) {
-    return ConfigureDevice(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(argument)));
+// One thread entry per job, so the job travels in the entry and the one
+// pointer-sized argument carries the job's 32-bit argument.
+template <size_t Job> DWORD WINAPI JobThread(LPVOID argument) {
+    return RunWorkerJob(static_cast<WorkerJob>(Job),
+                        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(argument)));
 }
 
-DWORD WINAPI RefreshThread(LPVOID) { return RefreshDeviceList(); }
+template <size_t... Jobs>
+constexpr std::array<LPTHREAD_START_ROUTINE, sizeof...(Jobs)>
+JobThreads(std::index_sequence<Jobs...>) {
+    return {JobThread<Jobs>...};
+}
+
+constexpr auto kJobThreads = JobThreads(std::make_index_sequence<kWorkerJobCount>());
 } // namespace
 
-void StartWorkerThread(WorkerJob job, uint32_t argument) {
-    LPTHREAD_START_ROUTINE routine = job == WorkerJob::Configure ? ConfigureThread : RefreshThread;
+bool StartWorkerThread(WorkerJob job, uint32_t argument) {
+    const size_t index = static_cast<size_t>(job);
+    if (index >= kJobThreads.size())
+        return false;
     // Detached: the handle is closed at once and nobody waits for the thread.
-    UniqueHandle thread(CreateThread(nullptr, 0, routine,
+    UniqueHandle thread(CreateThread(nullptr, 0, kJobThreads[index],
                                      reinterpret_cast<LPVOID>(static_cast<uintptr_t>(argument)), 0,
                                      nullptr));
+    return thread.valid();
 }

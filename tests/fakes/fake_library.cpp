@@ -32,13 +32,16 @@ void FakeLibrary::StopEventThread() {
     std::lock_guard<std::mutex> lock(eventMutex_);
     stopping_ = false;
     events_.clear();
+    delivering_ = 0;
 }
 
 void FakeLibrary::Reset() {
     StopEventThread();
     std::lock_guard<std::mutex> lock(mutex_);
+    behaviour_ = 0;
     devices_.clear();
     enumResult_.reset();
+    enumDelay_ = std::chrono::microseconds(0);
     optionResult_ = 1;
     modeOnRegister_.reset();
     flashResult_ = 1;
@@ -50,7 +53,34 @@ void FakeLibrary::Reset() {
     registrations_.clear();
     enumCalls_ = 0;
     flashCalls_.clear();
+    lastImage_.clear();
+    imagesChanged_ = 0;
     eventResults_.clear();
+}
+
+void FakeLibrary::SetBehaviour(unsigned behaviour) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    behaviour_ = behaviour;
+}
+
+bool FakeLibrary::Has(LibraryBehaviour behaviour) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return (behaviour_ & behaviour) != 0;
+}
+
+void FakeLibrary::SetEnumDelay(std::chrono::microseconds delay) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    enumDelay_ = delay;
+}
+
+std::vector<uint8_t> FakeLibrary::LastImage() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastImage_;
+}
+
+size_t FakeLibrary::ImagesChangedDuringWrite() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return imagesChanged_;
 }
 
 void FakeLibrary::SetDevices(std::vector<IspDeviceInfo> devices) {
@@ -124,13 +154,23 @@ size_t FakeLibrary::FlashCallCount() {
 }
 
 int32_t FakeLibrary::Enum(IspDeviceInfo* devices, uint32_t maxCount) {
+    if (Has(kCallsBackInsideCalls))
+        DeliverQueuedEvents();
     std::function<void()> hook;
+    std::chrono::microseconds delay;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         hook = onEnum_;
+        delay = enumDelay_;
     }
     if (hook)
         hook();
+    // The scan, then the records copied under the library's lock.
+    if (delay.count() > 0)
+        std::this_thread::sleep_for(delay);
+    std::unique_lock<std::recursive_mutex> library(libraryLock_, std::defer_lock);
+    if (Has(kCallsBackUnderLock))
+        library.lock();
     std::lock_guard<std::mutex> lock(mutex_);
     ++enumCalls_;
     uint32_t written = std::min<uint32_t>(uint32_t(devices_.size()), maxCount);
@@ -139,24 +179,41 @@ int32_t FakeLibrary::Enum(IspDeviceInfo* devices, uint32_t maxCount) {
 }
 
 int32_t FakeLibrary::SetOption(IspOption* option) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    registrations_.push_back(*option);
-    if (modeOnRegister_)
-        IspPutU32(*option, isp_option::kMode, uint32_t(*modeOnRegister_));
-    if (optionResult_ != 0)
-        callbackField_ = IspGetU32(*option, isp_option::kCallback);
-    return optionResult_;
+    std::unique_lock<std::recursive_mutex> library(libraryLock_, std::defer_lock);
+    if (Has(kCallsBackUnderLock))
+        library.lock();
+    int32_t result;
+    uint32_t attached;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        registrations_.push_back(*option);
+        if (modeOnRegister_)
+            IspPutU32(*option, isp_option::kMode, uint32_t(*modeOnRegister_));
+        if (optionResult_ != 0)
+            callbackField_ = IspGetU32(*option, isp_option::kCallback);
+        result = optionResult_;
+        attached = uint32_t(std::min<size_t>(devices_.size(), 16));
+    }
+    // Reports the devices already attached, before the call returns.
+    if (result != 0 && attached != 0 && Has(kCallsBackInsideCalls))
+        FireEvent(kIspEventArrival, (1u << attached) - 1, attached);
+    return result;
 }
 
 int32_t FakeLibrary::Flash(uint32_t deviceId, const uint8_t* image, uint32_t length, int32_t a4,
                            int32_t a5, int32_t a6, int32_t a7) {
     std::function<void(uint32_t)> hook;
     std::chrono::microseconds delay;
+    const std::vector<uint8_t> atStart(image, image + length);
     {
+        // The library's lock for the bookkeeping only, not for the write.
+        std::unique_lock<std::recursive_mutex> library(libraryLock_, std::defer_lock);
+        if (Has(kCallsBackUnderLock))
+            library.lock();
         std::lock_guard<std::mutex> lock(mutex_);
         FlashCall call{deviceId, length, {a4, a5, a6, a7}, {}};
         if (keepImages_)
-            call.image.assign(image, image + length);
+            call.image = atStart;
         flashCalls_.push_back(std::move(call));
         hook = onFlash_;
         delay = flashDelay_;
@@ -165,7 +222,13 @@ int32_t FakeLibrary::Flash(uint32_t deviceId, const uint8_t* image, uint32_t len
         hook(deviceId);
     if (delay.count() > 0)
         std::this_thread::sleep_for(delay);
+    const bool changed = !std::equal(atStart.begin(), atStart.end(), image);
+    std::unique_lock<std::recursive_mutex> library(libraryLock_, std::defer_lock);
+    if (Has(kCallsBackUnderLock))
+        library.lock();
     std::lock_guard<std::mutex> lock(mutex_);
+    imagesChanged_ += changed ? 1 : 0;
+    lastImage_ = atStart;
     return flashResult_;
 }
 
@@ -195,9 +258,30 @@ void FakeLibrary::FireEventAsync(int32_t event, uint32_t mask, uint32_t count) {
     eventWake_.notify_all();
 }
 
-void FakeLibrary::WaitEvents() {
+void FakeLibrary::WaitEvents(size_t backlog) {
     std::unique_lock<std::mutex> lock(eventMutex_);
-    eventIdle_.wait(lock, [this] { return events_.empty() && !delivering_; });
+    eventIdle_.wait(lock,
+                    [this, backlog] { return events_.size() + size_t(delivering_) <= backlog; });
+}
+
+size_t FakeLibrary::EventsNotDelivered() {
+    std::lock_guard<std::mutex> lock(eventMutex_);
+    return events_.size() + size_t(delivering_);
+}
+
+void FakeLibrary::DeliverQueuedEvents() {
+    std::deque<Event> taken;
+    {
+        std::lock_guard<std::mutex> lock(eventMutex_);
+        taken.swap(events_);
+        delivering_ += int(taken.size());
+    }
+    for (const Event& event : taken) {
+        FireEvent(event.event, event.mask, event.count);
+        std::lock_guard<std::mutex> lock(eventMutex_);
+        --delivering_;
+        eventIdle_.notify_all();
+    }
 }
 
 void FakeLibrary::EventLoop() {
@@ -208,15 +292,18 @@ void FakeLibrary::EventLoop() {
             break;
         Event event = events_.front();
         events_.pop_front();
-        delivering_ = true;
+        ++delivering_;
         lock.unlock();
-        FireEvent(event.event, event.mask, event.count);
+        {
+            std::unique_lock<std::recursive_mutex> library(libraryLock_, std::defer_lock);
+            if (Has(kCallsBackUnderLock))
+                library.lock();
+            FireEvent(event.event, event.mask, event.count);
+        }
         lock.lock();
-        delivering_ = false;
-        if (events_.empty())
-            eventIdle_.notify_all();
+        --delivering_;
+        eventIdle_.notify_all();
     }
-    delivering_ = false;
     eventIdle_.notify_all();
 }
 

@@ -2,10 +2,20 @@
 // the three imports, records every call and fires device events through the
 // registered callback, either on the caller's thread or on a thread of its
 // own as the real library does.
+//
+// Two behaviours of real libraries can be switched on, alone or together:
+//   kCallsBackInsideCalls  the callback is also called on the caller's
+//       thread from inside the exports: an arrival of the attached devices
+//       inside an accepted Tamla_SetIspOption, and the events queued so far
+//       inside Tamla_EnumDevices (each event is delivered once, by whichever
+//       thread takes it first);
+//   kCallsBackUnderLock    the event thread holds the library's own
+//       (recursive) lock while it calls back, and every export takes it.
 #pragma once
 
 #include "isp_api.h"
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -26,17 +36,27 @@ struct FlashCall {
 IspDeviceInfo MakeDevice(uint32_t id, std::array<uint8_t, 6> uid, uint16_t bootVersion,
                          const char* name = "");
 
+enum LibraryBehaviour : unsigned {
+    kCallsBackInsideCalls = 1u << 0,
+    kCallsBackUnderLock = 1u << 1,
+};
+
 class FakeLibrary {
 public:
     static FakeLibrary& Instance();
 
-    // Back to: no devices, every call succeeds at once, nothing recorded.
+    // Back to: no devices, every call succeeds at once, nothing recorded,
+    // neither behaviour above.
     void Reset();
 
+    void SetBehaviour(unsigned behaviour);
     void SetDevices(std::vector<IspDeviceInfo> devices);
     std::vector<IspDeviceInfo> Devices();
     // What Tamla_EnumDevices returns instead of the number written.
     void SetEnumResult(std::optional<int32_t> result);
+    // How long Tamla_EnumDevices scans before it copies the records (outside
+    // the library's lock).
+    void SetEnumDelay(std::chrono::microseconds delay);
     void SetOptionResult(int32_t result);
     // Mode the library writes into the record during registration.
     void SetModeOnRegister(std::optional<int32_t> mode);
@@ -52,6 +72,10 @@ public:
     int EnumCalls();
     std::vector<FlashCall> FlashCalls();
     size_t FlashCallCount();
+    // The image of the last write, kept whatever KeepImages says.
+    std::vector<uint8_t> LastImage();
+    // Writes whose image buffer changed while the library was writing it.
+    size_t ImagesChangedDuringWrite();
 
     // What the callback answered to each event delivered, in order.
     std::vector<int32_t> EventResults();
@@ -59,8 +83,10 @@ public:
     int32_t FireEvent(int32_t event, uint32_t mask, uint32_t count);
     // Queues the event for the library's own event thread.
     void FireEventAsync(int32_t event, uint32_t mask, uint32_t count);
-    // Waits until the event thread has delivered everything queued.
-    void WaitEvents();
+    // Waits until at most backlog events are queued or being delivered.
+    void WaitEvents(size_t backlog = 0);
+    // Events queued and not yet delivered, and being delivered; for watchdogs.
+    size_t EventsNotDelivered();
 
     int32_t Enum(IspDeviceInfo* devices, uint32_t maxCount);
     int32_t SetOption(IspOption* option);
@@ -77,10 +103,19 @@ private:
     };
     void EventLoop();
     void StopEventThread();
+    // Delivers on this thread every event queued so far.
+    void DeliverQueuedEvents();
+    bool Has(LibraryBehaviour behaviour);
+
+    // The library's own lock (taken before mutex_ or eventMutex_, never
+    // while either is held).
+    std::recursive_mutex libraryLock_;
 
     std::mutex mutex_;
+    unsigned behaviour_ = 0;
     std::vector<IspDeviceInfo> devices_;
     std::optional<int32_t> enumResult_;
+    std::chrono::microseconds enumDelay_{0};
     int32_t optionResult_ = 1;
     std::optional<int32_t> modeOnRegister_;
     int32_t flashResult_ = 1;
@@ -92,13 +127,15 @@ private:
     std::vector<IspOption> registrations_;
     int enumCalls_ = 0;
     std::vector<FlashCall> flashCalls_;
+    std::vector<uint8_t> lastImage_;
+    size_t imagesChanged_ = 0;
     std::vector<int32_t> eventResults_;
 
     std::mutex eventMutex_;
     std::condition_variable eventWake_;
     std::condition_variable eventIdle_;
     std::deque<Event> events_;
-    bool delivering_ = false;
+    int delivering_ = 0;
     bool stopping_ = false;
     std::thread eventThread_;
 };

@@ -1,7 +1,6 @@
 #include "fake_platform.h"
 
-#include "config_run.h"
-#include "device_discovery.h"
+#include "worker_jobs.h"
 
 #include <cstdio>
 #include <fstream>
@@ -17,6 +16,7 @@ std::function<void()> g_onPayloadLoad;
 std::vector<std::string> g_debug;
 bool g_echo = true;
 bool g_runWorkers = false;
+bool g_threadsFail = false;
 std::vector<fake_platform::WorkerStart> g_starts;
 std::vector<std::thread> g_threads;
 } // namespace
@@ -44,17 +44,14 @@ void WriteDebugOutput(const char* text) {
         std::fputs(text, stderr);
 }
 
-void StartWorkerThread(WorkerJob job, uint32_t argument) {
+bool StartWorkerThread(WorkerJob job, uint32_t argument) {
     std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_threadsFail)
+        return false;
     g_starts.push_back({job, argument});
-    if (!g_runWorkers)
-        return;
-    g_threads.emplace_back([job, argument] {
-        if (job == WorkerJob::Configure)
-            ConfigureDevice(argument);
-        else
-            RefreshDeviceList();
-    });
+    if (g_runWorkers)
+        g_threads.emplace_back([job, argument] { RunWorkerJob(job, argument); });
+    return true;
 }
 
 namespace fake_platform {
@@ -95,6 +92,11 @@ void SetRunWorkers(bool run) {
     g_runWorkers = run;
 }
 
+void SetThreadsFail(bool fail) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_threadsFail = fail;
+}
+
 std::vector<WorkerStart> WorkerStarts() {
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_starts;
@@ -123,6 +125,7 @@ void Reset() {
     g_debug.clear();
     g_echo = true;
     g_runWorkers = false;
+    g_threadsFail = false;
     g_starts.clear();
 }
 } // namespace fake_platform

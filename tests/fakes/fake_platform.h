@@ -27,6 +27,8 @@ struct WorkerStart {
 };
 // Run workers on real threads (joined by JoinWorkers) or only record them.
 void SetRunWorkers(bool run);
+// No thread can be started: StartWorkerThread fails and records nothing.
+void SetThreadsFail(bool fail);
 std::vector<WorkerStart> WorkerStarts();
 void JoinWorkers();
 

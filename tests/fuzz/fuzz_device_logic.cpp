@@ -2,6 +2,7 @@
 // state or a user could produce, and checks what must always hold: the list
 // never outgrows the table, every write passes a whole image with its marker,
 // runs always end, and numbers read as the platform reads them.
+#include "busy_handshake.h"
 #include "config_image.h"
 #include "config_run.h"
 #include "device_discovery.h"
@@ -64,9 +65,11 @@ void CheckWrites(size_t from) {
               "write arguments 1,0,0,0");
     }
     if (calls.size() > from) {
+        const std::vector<uint8_t> image = FakeLibrary::Instance().LastImage();
+        Check(image.size() == kConfigImageSize, "the library kept the last image");
         for (uint32_t k = 0; k < config_block::kMarkerLength; ++k)
-            Check(ConfigImage[config_block::kMarker + k] == 0xBB, "image carries the marker");
-        Check(ConfigImage[config_block::kPortSelect] < 8, "port byte is 0..7");
+            Check(image[config_block::kMarker + k] == 0xBB, "image carries the marker");
+        Check(image[config_block::kPortSelect] < 8, "port byte is 0..7");
     }
 }
 
@@ -85,18 +88,19 @@ const std::vector<uint8_t>& BuildPayload() {
     return payload;
 }
 
-void ChoosePayload(FuzzedDataProvider& in) {
+// Returns whether the payload chosen is one an image can be made from.
+bool ChoosePayload(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange<int>(0, 3)) {
     case 0:
         fake_platform::SetPayload(BuildPayload());
-        break;
+        return true;
     case 1:
         fake_platform::SetPayloadMissing();
-        break;
+        return false;
     default: {
         const uint32_t size = in.ConsumeIntegralInRange<uint32_t>(0, kMaxPayloadSize + 64);
         fake_platform::SetPayload(std::vector<uint8_t>(size, in.ConsumeIntegral<uint8_t>()));
-        break;
+        return size != 0 && size <= kMaxPayloadSize;
     }
     }
 }
@@ -158,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(count == 0 ? dialog.Get(IDC_DEVICE_INFO).text.empty()
                              : dialog.Get(IDC_DEVICE_INFO).text.size() == 32,
                   "info line is 32 characters");
-            Check(RefreshPending.load() == 0, "a search clears the pending request");
+            Check(!RefreshRequestPending(), "a search clears the pending request");
             break;
         }
         case 4: {
@@ -202,12 +206,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         }
         case 9: {
-            ChoosePayload(in);
-            const ImageBuildResult built = BuildConfigImage();
-            if (built.status == ImageStatus::Ok)
-                Check(ConfigImage[config_block::kMarker] == 0xBB, "built image has the marker");
-            else
-                Check(ConfigImage[0] == 0xFF, "a refused payload leaves the image erased");
+            // A run writes a whole image from a usable payload and nothing
+            // from any other (the image itself is checked after the step).
+            const bool usable = ChoosePayload(in);
+            const bool slotValid = ValidSlotCount() > 0;
+            ConfigureDevice(0);
+            const bool wrote = library.FlashCallCount() > writesBefore;
+            Check(!wrote || usable, "no write from an unusable payload");
+            Check(!usable || !slotValid || wrote, "a usable payload is written");
             break;
         }
         case 10:
@@ -216,10 +222,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                 in.ConsumeIntegralInRange<int>(0, 5));
             break;
         default:
+            // As if a run were going on elsewhere, or had ended.
             if (in.ConsumeBool())
-                ConfigBusy = 1; // as if a run were going on elsewhere
+                BeginConfigRun();
             else
-                ConfigBusy = 0;
+                EndConfigRun();
             break;
         }
         CheckWrites(writesBefore);

@@ -1,20 +1,26 @@
 // Races between the library's event thread, worker threads and the dialog's
-// thread. Run under TSan as well; iterations are bounded, not timed.
+// thread, with the fake dialog on a thread of its own and the fake library
+// calling back the ways real libraries do. Run under TSan as well;
+// iterations are bounded, not timed, and a watchdog turns a hang into a
+// failure that says what did not finish.
+#include "busy_handshake.h"
+#include "close_guard.h"
 #include "config_run.h"
 #include "core_fixture.h"
 #include "device_discovery.h"
 #include "device_text.h"
 #include "dialog_commands.h"
 #include "isp_options.h"
+#include "watchdog.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <functional>
+#include <cstdio>
 #include <random>
 #include <thread>
 
 namespace {
+constexpr std::chrono::seconds kWatchdogLimit{60};
+
 std::vector<std::string> Labels(const std::vector<IspDeviceInfo>& devices) {
     std::vector<std::string> labels;
     char text[128];
@@ -28,81 +34,35 @@ std::vector<std::string> Labels(const std::vector<IspDeviceInfo>& devices) {
 IspDeviceInfo PoolDevice(uint32_t n) {
     return MakeDevice(n + 1, {0xA0, 0x00, 0x00, 0x00, 0x00, uint8_t(n)}, uint16_t(0x100 + n));
 }
-
-// Stands in for the dialog's message loop: runs queued work in order on one
-// thread, as posted clicks and user commands reach the real dialog.
-class DialogThread {
-public:
-    DialogThread() : thread_([this] { Loop(); }) {}
-    ~DialogThread() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-
-    void Post(std::function<void()> work) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queue_.push_back(std::move(work));
-        ++posted_;
-        wake_.notify_all();
-    }
-
-    void WaitIdle() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        idle_.wait(lock, [this] { return queue_.empty() && !busy_; });
-    }
-
-    uint64_t Posted() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return posted_;
-    }
-
-private:
-    void Loop() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-            if (queue_.empty())
-                return;
-            std::function<void()> work = std::move(queue_.front());
-            queue_.pop_front();
-            busy_ = true;
-            lock.unlock();
-            work();
-            lock.lock();
-            busy_ = false;
-            if (queue_.empty())
-                idle_.notify_all();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable idle_;
-    std::deque<std::function<void()>> queue_;
-    bool busy_ = false;
-    bool stop_ = false;
-    uint64_t posted_ = 0;
-    std::thread thread_;
-};
 } // namespace
 
 class ConcurrencyTest : public CoreTest {
 protected:
+    // What the threads are doing, for the watchdog's message.
+    std::string ThreadState() {
+        char text[256];
+        std::snprintf(
+            text, sizeof(text),
+            "refresher %s, run %s, write %s, events not delivered %zu, dialog thread "
+            "busy with %s",
+            RefreshInProgress() ? "at work" : "idle", ConfigRunBusy() ? "going on" : "idle",
+            WriteInProgress() ? "going on" : "idle", library.EventsNotDelivered(),
+            dialog->DialogThreadActivity().empty() ? "nothing"
+                                                   : dialog->DialogThreadActivity().c_str());
+        return text;
+    }
+
     // Until no thread has anything left to do: events delivered, the dialog's
     // queue empty, every worker ended, and none of them started more work.
-    void Settle(DialogThread& ui) {
+    void Settle() {
         for (;;) {
             const size_t starts = fake_platform::WorkerStarts().size();
-            const uint64_t posted = ui.Posted();
+            const uint64_t posted = dialog->PostedCount();
             library.WaitEvents();
-            ui.WaitIdle();
+            dialog->WaitIdle();
             fake_platform::JoinWorkers();
-            ui.WaitIdle();
-            if (starts == fake_platform::WorkerStarts().size() && posted == ui.Posted())
+            dialog->WaitIdle();
+            if (starts == fake_platform::WorkerStarts().size() && posted == dialog->PostedCount())
                 return;
         }
     }
@@ -116,11 +76,13 @@ protected:
 };
 
 TEST_F(ConcurrencyTest, EventRacingTheEndOfARunIsNeverLost) {
+    Watchdog watchdog(kWatchdogLimit, [this] { return ThreadState(); });
     ASSERT_EQ(ApplyIspOptions(), 1);
     library.KeepImages(false);
     std::mt19937 random(20240607);
     int deferred = 0;
     for (int round = 0; round < 300; ++round) {
+        watchdog.Stage("round " + std::to_string(round));
         const std::vector<IspDeviceInfo> before{PoolDevice(round % 7), PoolDevice(7)};
         const std::vector<IspDeviceInfo> after{PoolDevice(8 + round % 5)};
         library.SetDevices(before);
@@ -145,37 +107,54 @@ TEST_F(ConcurrencyTest, EventRacingTheEndOfARunIsNeverLost) {
             RefreshDeviceList(); // what the posted click leads to
         }
         ASSERT_EQ(dialog->Get(IDC_DEVICE_LIST).entries, Labels(after)) << "round " << round;
-        ASSERT_EQ(RefreshPending.load(), 0u);
-        ASSERT_EQ(ConfigBusy.load(), 0u);
+        ASSERT_FALSE(RefreshRequestPending());
+        ASSERT_FALSE(ConfigRunBusy());
         ASSERT_EQ(library.FlashCallCount(), size_t(round + 1));
     }
     // Both outcomes should occur; print the mix rather than demand it.
     std::printf("deferred %d of 300 rounds\n", deferred);
 }
 
-TEST_F(ConcurrencyTest, StormOfEventsWithRunsAndSearchesSettlesOnTheLastDeviceSet) {
-    constexpr int kEvents = 3000;
+// The library's behaviour is the parameter: plain, calling back inside its
+// calls, calling back under its own lock, or both.
+class StormTest : public ConcurrencyTest, public ::testing::WithParamInterface<unsigned> {};
+
+TEST_P(StormTest, SearchesEventsAndRunsSettleOnTheLastDeviceSet) {
+    const unsigned behaviour = GetParam();
+    const bool insideCalls = (behaviour & kCallsBackInsideCalls) != 0;
+    const bool underLock = (behaviour & kCallsBackUnderLock) != 0;
+    constexpr int kEvents = 1500;
+    Watchdog watchdog(kWatchdogLimit, [this] { return ThreadState(); });
     fake_platform::SetRunWorkers(true);
     library.KeepImages(false);
     library.SetFlashDelay(std::chrono::microseconds(100));
+    library.SetEnumDelay(std::chrono::microseconds(50));
+    dialog->StartDialogThread();
 
-    DialogThread ui;
-    dialog->onPostClick = [&ui](int id) { ui.Post([id] { HandleDialogCommand(id, 0); }); };
     // Start-up as the dialog does it, with two devices already attached;
     // from then on at least two are, so entries 0 and 1 are always valid.
+    watchdog.Stage("the start-up");
     library.SetDevices({PoolDevice(0), PoolDevice(1)});
-    ui.Post([] {
+    dialog->Post([] {
         HandleDialogCommand(IDC_SET_ISP_OPTION, 0);
         HandleDialogCommand(IDC_FIND_DEVICES, 0);
     });
-    ui.WaitIdle();
-    fake_platform::JoinWorkers();
+    Settle();
     ASSERT_EQ(DeviceCount.load(), 2u);
+    library.SetBehaviour(behaviour);
+    const size_t registrationsBefore = library.Registrations().size();
 
+    // A library that calls back under its own lock deadlocks with a dialog
+    // thread waiting for that lock in Tamla_SetIspOption while the callback
+    // sends to the dialog. So while its events flow, no registration runs on
+    // the dialog thread: searches start on workers, the way that used to
+    // deadlock on the tool's own refresh lock, and the searches the runs ask
+    // for by a posted click wait until the events are delivered.
+    dialog->HoldPostedClicks(underLock);
+    watchdog.Stage("the storm");
     std::mt19937 random(4242);
     for (int i = 0; i < kEvents; ++i) {
-        // Two to five devices out of a pool of eight, so slots 0 and 1 are
-        // always valid and every run started must write.
+        // Two to five devices out of a pool of eight.
         const uint32_t size = 2 + random() % 4;
         const uint32_t first = random() % 8;
         std::vector<IspDeviceInfo> devices;
@@ -183,36 +162,83 @@ TEST_F(ConcurrencyTest, StormOfEventsWithRunsAndSearchesSettlesOnTheLastDeviceSe
             devices.push_back(PoolDevice((first + k) % 8));
         library.SetDevices(devices);
         library.FireEventAsync(i % 5 == 0 ? 3 : 1, (1u << size) - 1, size);
+        // A short backlog, so events meet searches, runs and registrations
+        // in every state instead of piling up behind one run.
+        library.WaitEvents(random() % 4);
 
         if (i % 40 == 0) {
             const int entry = int(random() % 2);
-            ui.Post([this, entry] {
-                dialog->Choose(IDC_DEVICE_LIST, entry);
-                HandleDialogCommand(IDC_CONFIGURE, 0);
-            });
+            dialog->Post(
+                [this, entry] {
+                    dialog->Choose(IDC_DEVICE_LIST, entry);
+                    HandleDialogCommand(IDC_CONFIGURE, 0);
+                },
+                "a press of configure");
         }
-        if (i % 37 == 0)
-            ui.Post([] { HandleDialogCommand(IDC_FIND_DEVICES, 0); });
-        if (i % 50 == 49)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (i % 37 == 0) {
+            if (underLock)
+                StartWorkerThread(WorkerJob::Refresh, 0);
+            else
+                dialog->Post([] { HandleDialogCommand(IDC_FIND_DEVICES, 0); },
+                             "a press of find devices");
+        }
+        if (i % 23 == 0)
+            dialog->Post([] { HandleDialogCommand(IDC_DEVICE_LIST, kListSelectionChanged); },
+                         "a selection in the device list");
+        if (insideCalls && !underLock && i % 29 == 0)
+            dialog->Post([] { HandleDialogCommand(IDC_PLUG_NOTIFY, 0); },
+                         "a registration of the options");
     }
-    Settle(ui);
-    dialog->onPostClick = nullptr;
+    watchdog.Stage("the delivery of the storm's events");
+    library.WaitEvents();
+    dialog->HoldPostedClicks(false);
+    watchdog.Stage("settling after the storm");
+    Settle();
 
     const std::vector<IspDeviceInfo> final = library.Devices();
     EXPECT_EQ(dialog->Get(IDC_DEVICE_LIST).entries, Labels(final));
     EXPECT_EQ(dialog->Get(IDC_DEVICE_LIST).selection, 0);
     EXPECT_EQ(DeviceCount.load(), final.size());
+    EXPECT_TRUE(dialog->Get(IDC_FIND_DEVICES).enabled);
+    EXPECT_TRUE(dialog->Get(IDC_CONFIGURE).enabled);
     const size_t runs = ConfigureStarts();
     EXPECT_GT(runs, 0u);
     EXPECT_EQ(library.FlashCallCount(), runs);
+    EXPECT_EQ(library.ImagesChangedDuringWrite(), 0u);
     for (const std::string& line : dialog->LogLines())
         ASSERT_EQ(line.find("Invalid device index"), std::string::npos) << line;
-    EXPECT_EQ(RefreshPending.load(), 0u);
-    EXPECT_EQ(ConfigBusy.load(), 0u);
+    EXPECT_FALSE(RefreshRequestPending());
+    EXPECT_FALSE(ConfigRunBusy());
+    EXPECT_FALSE(RefreshInProgress());
+    // Every event is delivered once, plus one arrival per registration when
+    // the library reports the attached devices from inside it.
+    const size_t reported = insideCalls ? library.Registrations().size() - registrationsBefore : 0;
     const std::vector<int32_t> answers = library.EventResults();
-    ASSERT_EQ(answers.size(), size_t(kEvents));
+    ASSERT_EQ(answers.size(), size_t(kEvents) + reported);
     const auto deferred = std::count(answers.begin(), answers.end(), 1);
-    std::printf("events %d (deferred %td), runs %zu, searches %d, posted clicks %zu\n", kEvents,
-                deferred, runs, library.EnumCalls(), dialog->PostedClicks().size());
+    std::printf("events %d (deferred %td, reported inside registrations %zu), runs %zu, "
+                "searches %d, posted clicks %zu\n",
+                kEvents, deferred, reported, runs, library.EnumCalls(),
+                dialog->PostedClicks().size());
 }
+
+namespace {
+std::string BehaviourName(const ::testing::TestParamInfo<unsigned>& param) {
+    switch (param.param) {
+    case 0:
+        return "Plain";
+    case kCallsBackInsideCalls:
+        return "CallsBackInsideCalls";
+    case kCallsBackUnderLock:
+        return "CallsBackUnderLock";
+    default:
+        return "Both";
+    }
+}
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(Library, StormTest,
+                         ::testing::Values(0u, unsigned(kCallsBackInsideCalls),
+                                           unsigned(kCallsBackUnderLock),
+                                           unsigned(kCallsBackInsideCalls | kCallsBackUnderLock)),
+                         BehaviourName);

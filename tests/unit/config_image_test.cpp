@@ -1,4 +1,5 @@
 #include "config_image.h"
+#include "config_run.h"
 #include "core_fixture.h"
 
 #include <cstring>
@@ -27,11 +28,30 @@ void ExpectErasedOutsideFields(const ConfigImageBytes& image, uint32_t from) {
     }
 }
 
+// The image a configuration run builds from the option controls, as the
+// library receives it.
 class ConfigImageTest : public CoreTest {
 protected:
     ConfigImageBytes Build() {
-        EXPECT_EQ(BuildConfigImage().status, ImageStatus::Ok);
-        return ConfigImage;
+        LoadTable({DeviceA()});
+        const size_t writes = library.FlashCallCount();
+        ConfigureDevice(0);
+        ConfigImageBytes image{};
+        const std::vector<uint8_t> written = library.LastImage();
+        EXPECT_EQ(library.FlashCallCount(), writes + 1);
+        EXPECT_EQ(written.size(), image.size());
+        std::copy_n(written.begin(), std::min(written.size(), image.size()), image.begin());
+        return image;
+    }
+
+    // The controls' reads a run made, in order.
+    std::vector<std::string> Reads() {
+        std::vector<std::string> reads;
+        for (const std::string& op : dialog->Operations())
+            if (op.rfind("IsChecked", 0) == 0 || op.rfind("ReadUnsigned", 0) == 0 ||
+                op.rfind("GetSelection", 0) == 0)
+                reads.push_back(op);
+        return reads;
     }
 };
 
@@ -113,10 +133,9 @@ TEST_F(ConfigImageTest, ControlsAreReadInFixedOrder) {
     dialog->SetChecked(IDC_LIMIT_COUNT, true);
     dialog->ClearOperations();
     Build();
-    EXPECT_EQ(
-        dialog->Operations(),
-        (std::vector<std::string>{"IsChecked 10344", "ReadUnsigned 10349", "GetSelection 10345",
-                                  "ReadUnsigned 10346", "IsChecked 10347", "IsChecked 10348"}));
+    EXPECT_EQ(Reads(), (std::vector<std::string>{"IsChecked 10344", "ReadUnsigned 10349",
+                                                 "GetSelection 10345", "ReadUnsigned 10346",
+                                                 "IsChecked 10347", "IsChecked 10348"}));
 }
 
 TEST_F(ConfigImageTest, EachBuildStartsFromAnErasedImage) {
@@ -152,13 +171,18 @@ TEST_F(ConfigImageTest, PayloadSizeLimits) {
     EXPECT_EQ(ComposeConfigImage(nullptr, 100, settings, image), ImageStatus::PayloadMissing);
 }
 
-TEST_F(ConfigImageTest, BuildReportsTheProgramsPayload) {
+TEST_F(ConfigImageTest, RunReportsTheProgramsPayload) {
+    LoadTable({DeviceA()});
     fake_platform::SetPayloadMissing();
-    EXPECT_EQ(BuildConfigImage().status, ImageStatus::PayloadMissing);
+    ConfigureDevice(0);
+    EXPECT_EQ(dialog->LogLines().front(), "Firmware payload missing");
+    dialog->Type(IDC_LOG, "");
     fake_platform::SetPayload({});
-    EXPECT_EQ(BuildConfigImage().status, ImageStatus::PayloadMissing);
+    ConfigureDevice(0);
+    EXPECT_EQ(dialog->LogLines().front(), "Firmware payload missing");
+    dialog->Type(IDC_LOG, "");
     fake_platform::SetPayload(std::vector<uint8_t>(kMaxPayloadSize + 10, 0));
-    ImageBuildResult result = BuildConfigImage();
-    EXPECT_EQ(result.status, ImageStatus::PayloadTooLarge);
-    EXPECT_EQ(result.payloadSize, kMaxPayloadSize + 10);
+    ConfigureDevice(0);
+    EXPECT_EQ(dialog->LogLines().front(), "Firmware payload too large (39930 bytes)");
+    EXPECT_EQ(library.FlashCallCount(), 0u);
 }

@@ -29,7 +29,7 @@ TEST_F(ConfigRunTest, SuccessfulRunLogsWritesResultAndPassesTheImage) {
 
     EXPECT_EQ(dialog->LogLines(), (std::vector<std::string>{kBegin, kSucc}));
     EXPECT_EQ(dialog->Get(IDC_DOWNLOAD_COUNT).text, ">>>>配置成功!");
-    EXPECT_EQ(ConfigBusy.load(), 0u);
+    EXPECT_FALSE(ConfigRunBusy());
     EXPECT_TRUE(dialog->PostedClicks().empty());
 
     std::vector<FlashCall> calls = library.FlashCalls();
@@ -51,14 +51,14 @@ TEST_F(ConfigRunTest, SuccessfulRunLogsWritesResultAndPassesTheImage) {
 
 TEST_F(ConfigRunTest, ButtonsAreDisabledOnlyAroundTheWrite) {
     std::vector<std::string> atWrite;
-    uint32_t busyAtWrite = 0;
+    bool busyAtWrite = false;
     library.SetOnFlash([&](uint32_t) {
         atWrite = ButtonOperations();
-        busyAtWrite = ConfigBusy.load();
+        busyAtWrite = ConfigRunBusy();
     });
     ConfigureDevice(0);
     EXPECT_EQ(atWrite, (std::vector<std::string>{"Disable 1007", "Disable 1004"}));
-    EXPECT_EQ(busyAtWrite, 1u);
+    EXPECT_TRUE(busyAtWrite);
     EXPECT_EQ(ButtonOperations(), (std::vector<std::string>{"Disable 1007", "Disable 1004",
                                                             "Enable 1007", "Enable 1004"}));
     // The result text is written before the buttons come back.
@@ -75,7 +75,7 @@ TEST_F(ConfigRunTest, FailedWriteIsReported) {
     EXPECT_EQ(dialog->Get(IDC_DOWNLOAD_COUNT).text, ">>>>配置失败!");
     EXPECT_TRUE(dialog->Get(IDC_FIND_DEVICES).enabled);
     EXPECT_TRUE(dialog->Get(IDC_CONFIGURE).enabled);
-    EXPECT_EQ(ConfigBusy.load(), 0u);
+    EXPECT_FALSE(ConfigRunBusy());
 }
 
 TEST_F(ConfigRunTest, WritesTheDeviceOfTheGivenSlotInUidFormEvenInNameMode) {
@@ -92,7 +92,7 @@ TEST_F(ConfigRunTest, InvalidIndexTouchesNothingButTheLog) {
     EXPECT_EQ(dialog->Operations(),
               (std::vector<std::string>{"AppendText 1009 Invalid device index(2)\r\n"}));
     EXPECT_EQ(library.FlashCallCount(), 0u);
-    EXPECT_EQ(ConfigBusy.load(), 0u);
+    EXPECT_FALSE(ConfigRunBusy());
 
     // A library claiming 40 devices still only has 16 table slots.
     DeviceCount = 40;
@@ -126,7 +126,7 @@ TEST_F(ConfigRunTest, MissingOrOversizedPayloadNeverWrites) {
     ConfigureDevice(0);
     EXPECT_EQ(dialog->LogLines().back(), kFailure);
     EXPECT_EQ(library.FlashCallCount(), 0u);
-    EXPECT_EQ(ConfigBusy.load(), 0u);
+    EXPECT_FALSE(ConfigRunBusy());
 }
 
 TEST_F(ConfigRunTest, EventsDuringARunGiveExactlyOneClickAfterIt) {
@@ -144,13 +144,13 @@ TEST_F(ConfigRunTest, EventsDuringARunGiveExactlyOneClickAfterIt) {
     EXPECT_EQ(DeviceCount.load(), 1u); // the last event's count
     EXPECT_EQ(dialog->PostedClicks(), (std::vector<int>{IDC_FIND_DEVICES}));
     // The pending flag is left for the search the click starts.
-    EXPECT_EQ(RefreshPending.load(), 1u);
+    EXPECT_TRUE(RefreshRequestPending());
     RefreshDeviceList();
-    EXPECT_EQ(RefreshPending.load(), 0u);
+    EXPECT_FALSE(RefreshRequestPending());
 }
 
 TEST_F(ConfigRunTest, DeferredRefreshIsNotDroppedByAnInvalidIndex) {
-    RefreshPending = 1;
+    MarkRefreshPending();
     ConfigureDevice(7);
     EXPECT_EQ(dialog->PostedClicks(), (std::vector<int>{IDC_FIND_DEVICES}));
 }
@@ -165,4 +165,31 @@ TEST_F(ConfigRunTest, LabelAndWrittenIdComeFromOneCopyOfTheSlot) {
     EXPECT_EQ(library.FlashCalls().at(0).deviceId, 1u);
     EXPECT_EQ(dialog->LogLines().back(), kSucc);
     EXPECT_EQ(CopyDeviceSlot(0).deviceId, 2u);
+}
+
+TEST_F(ConfigRunTest, RequestsDuringARunWaitInTurnWithoutBlockingTheCaller) {
+    // Asked from inside a write, as another thread's request would arrive:
+    // each call returns at once and the runner writes them in order.
+    int writesWhenAsked = -1;
+    library.SetOnFlash([&](uint32_t) {
+        if (writesWhenAsked >= 0)
+            return;
+        writesWhenAsked = int(library.FlashCallCount());
+        for (int request = 0; request < 33; ++request)
+            EXPECT_EQ(ConfigureDevice(request % 2 == 0 ? 1 : 0), 0u);
+    });
+    ConfigureDevice(0);
+    EXPECT_EQ(writesWhenAsked, 1);
+    // The 33rd finds the queue full: refused with a line, never overwriting.
+    const std::vector<FlashCall> calls = library.FlashCalls();
+    ASSERT_EQ(calls.size(), 33u);
+    EXPECT_EQ(calls[0].deviceId, 1u);
+    for (size_t i = 1; i < calls.size(); ++i)
+        EXPECT_EQ(calls[i].deviceId, i % 2 == 1 ? 2u : 1u) << i;
+    const std::vector<std::string> lines = dialog->LogLines();
+    ASSERT_EQ(lines.size(), 2u * 33 + 1);
+    EXPECT_EQ(lines[0], kBegin);
+    EXPECT_EQ(lines[1], "Too many configuration requests waiting; device index(1) not configured");
+    EXPECT_EQ(lines[2], kSucc);
+    EXPECT_FALSE(ConfigRunBusy());
 }

@@ -86,11 +86,11 @@ TEST_F(DeviceDiscoveryTest, EveryRefreshClearsThePendingRequestAndEnablesButtons
     for (bool withDevices : {false, true}) {
         library.SetDevices(withDevices ? std::vector<IspDeviceInfo>{DeviceA()}
                                        : std::vector<IspDeviceInfo>{});
-        RefreshPending = 1;
+        MarkRefreshPending();
         dialog->Enable(IDC_FIND_DEVICES, false);
         dialog->Enable(IDC_CONFIGURE, false);
         RefreshDeviceList();
-        EXPECT_EQ(RefreshPending.load(), 0u);
+        EXPECT_FALSE(RefreshRequestPending());
         EXPECT_TRUE(dialog->Get(IDC_FIND_DEVICES).enabled);
         EXPECT_TRUE(dialog->Get(IDC_CONFIGURE).enabled);
     }
@@ -100,9 +100,9 @@ TEST_F(DeviceDiscoveryTest, EventDuringTheSearchKeepsItsOwnRequest) {
     // A change the library reports while it is being asked may be missing
     // from this search's answer, so its request must survive the search.
     library.SetDevices({DeviceA()});
-    library.SetOnEnum([] { RefreshPending = 1; });
+    library.SetOnEnum(MarkRefreshPending);
     RefreshDeviceList();
-    EXPECT_EQ(RefreshPending.load(), 1u);
+    EXPECT_TRUE(RefreshRequestPending());
 }
 
 TEST_F(DeviceDiscoveryTest, MisbehavingLibraryStaysInsideTheTable) {

@@ -1,4 +1,5 @@
 #include "core_fixture.h"
+#include "device_discovery.h"
 #include "device_events.h"
 
 #include <string>
@@ -19,10 +20,10 @@ protected:
 };
 
 TEST_F(DeviceEventsTest, EventDuringARunOnlyRecordsTheRequest) {
-    ConfigBusy = 1;
+    BeginConfigRun();
     EXPECT_EQ(OnDeviceEvent(3, 0x1, 5), 1);
     EXPECT_EQ(DeviceCount.load(), 5u);
-    EXPECT_EQ(RefreshPending.load(), 1u);
+    EXPECT_TRUE(RefreshRequestPending());
     EXPECT_EQ(library.EnumCalls(), 0);
     EXPECT_TRUE(dialog->Operations().empty());
 }
@@ -73,5 +74,26 @@ TEST_F(DeviceEventsTest, CountBeyondTheTableIsHarmless) {
     EXPECT_EQ(OnDeviceEvent(3, 0xFFFFFFFFu, 40), 0);
     EXPECT_EQ(dialog->Get(IDC_DEVICE_LIST).entries.size(), 16u);
     EXPECT_EQ(library.FlashCallCount(), 16u); // slots 3..15 are zero records
-    EXPECT_EQ(ConfigBusy.load(), 0u);
+    EXPECT_FALSE(ConfigRunBusy());
+}
+
+TEST_F(DeviceEventsTest, ArrivalDuringASearchIsConfiguredAfterTheNextSearch) {
+    // The event comes while a search runs (here from inside it, as a library
+    // may call back): its refresh is merged into the running one, which
+    // searches again and then configures the new slot, once the list holds it.
+    AutoDownload = 1;
+    library.SetDevices({DeviceA(), DeviceB()});
+    int32_t answer = -1;
+    library.SetOnEnum([&] {
+        if (answer != -1)
+            return;
+        library.SetDevices({DeviceA(), DeviceB(), MakeDevice(3, {1, 2, 3, 4, 5, 6}, 0x0300)});
+        answer = OnDeviceEvent(kIspEventArrival, 0x4, 3);
+        EXPECT_EQ(library.FlashCallCount(), 0u); // not before the search that sees it
+    });
+    EXPECT_EQ(RefreshDeviceList(), 3u);
+    EXPECT_EQ(answer, 0);
+    EXPECT_EQ(library.EnumCalls(), 2);
+    EXPECT_EQ(selectionAtWrite, (std::vector<std::pair<uint32_t, int>>{{3, 2}}));
+    EXPECT_EQ(dialog->LogLines().back(), "<3#ISP DEV:01-02-03-04-05-06> config succ");
 }

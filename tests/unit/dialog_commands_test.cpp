@@ -115,3 +115,13 @@ TEST_F(DialogCommandsTest, StartUpWithNoDeviceAttached) {
     EXPECT_TRUE(dialog->Get(IDC_FIND_DEVICES).enabled);
     EXPECT_TRUE(dialog->Get(IDC_CONFIGURE).enabled);
 }
+
+TEST_F(DialogCommandsTest, AThreadThatCannotStartIsLogged) {
+    fake_platform::SetThreadsFail(true);
+    dialog->Choose(IDC_DEVICE_LIST, 1);
+    HandleDialogCommand(IDC_CONFIGURE, 0);
+    HandleDialogCommand(IDC_FIND_DEVICES, 0);
+    EXPECT_EQ(dialog->LogLines(),
+              (std::vector<std::string>{"Cannot start a thread to configure device index(1)",
+                                        "Cannot start a thread to search for devices"}));
+}

@@ -1,0 +1,68 @@
+#include "close_guard.h"
+
+#include "core_mutex.h"
+#include "log.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace {
+// A leaf lock around the flags below; nothing is called while it is held.
+CoreMutex CloseLock;
+std::atomic<uint32_t> WritesRunning{0};
+bool CloseRequested = false;
+bool CloseDeferralLogged = false;
+bool SessionEnding = false;
+} // namespace
+
+bool RequestClose() {
+    bool logDeferral = false;
+    {
+        CoreLock lock(CloseLock);
+        CloseRequested = true;
+        if (WritesRunning.load() == 0)
+            return true;
+        logDeferral = !CloseDeferralLogged;
+        CloseDeferralLogged = true;
+    }
+    if (logDeferral)
+        LogPrintf("A device is being written; the tool will close when the write ends.");
+    return false;
+}
+
+bool MaySessionEnd() {
+    CoreLock lock(CloseLock);
+    if (WritesRunning.load() != 0)
+        return false;
+    SessionEnding = true;
+    return true;
+}
+
+void SessionEndCalledOff() {
+    CoreLock lock(CloseLock);
+    SessionEnding = false;
+}
+
+bool BeginWrite() {
+    CoreLock lock(CloseLock);
+    if (CloseRequested || SessionEnding)
+        return false;
+    ++WritesRunning;
+    return true;
+}
+
+bool EndWrite() {
+    CoreLock lock(CloseLock);
+    --WritesRunning;
+    return CloseRequested && WritesRunning.load() == 0;
+}
+
+bool WriteInProgress() { return WritesRunning.load() != 0; }
+
+void ResetCloseGuard() {
+    CoreLock lock(CloseLock);
+    WritesRunning = 0;
+    CloseRequested = false;
+    CloseDeferralLogged = false;
+    SessionEnding = false;
+}
