@@ -77,6 +77,7 @@ INT_PTR OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     return DefWindowProcW(window, message, wParam, lParam);
 }
+
 // A session may end unless a write runs: then the answer is no, with the
 // reason Windows shows, and the write finishes.
 INT_PTR OnQueryEndSession(HWND window) {
