@@ -183,6 +183,9 @@ void CallbacksUnderLock(ScenarioContext& c) {
         std::wstring when =
             Format(L"in round %zu (%ls)", ++number, FromUtf8(round.command).c_str());
         size_t registrations = s.Sim().CountOf(L"Tamla_SetIspOption");
+        // A request merged into the last round's search makes the refresher
+        // search once more, so the button may still be off for a while.
+        WaitFor([&] { return IsEnabled(s.Dialog(), IDC_FIND_DEVICES); }, kSettleMs);
         if (!s.Click(IDC_FIND_DEVICES))
             return;
         std::vector<SimCall> options = s.Sim().CallsOf(L"Tamla_SetIspOption");
