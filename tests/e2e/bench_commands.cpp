@@ -153,7 +153,7 @@ bool LatencyFiguresDuringWork(const std::wstring& stage) {
     MakeFolders(writeContext.RunFolder());
     {
         ToolSession s(writeContext);
-        if (!s.Start(std::string(kTwoDevices) + "flash-ms 3000\n"))
+        if (!s.StartWithTwoDevices("flash-ms 3000\n"))
             return false;
         ResponsivenessProbe probe(s.Dialog(), 3);
         probe.Start();
@@ -167,7 +167,7 @@ bool LatencyFiguresDuringWork(const std::wstring& stage) {
     MakeFolders(stormContext.RunFolder());
     {
         ToolSession s(stormContext);
-        if (!s.Start(kTwoDevices))
+        if (!s.StartWithTwoDevices())
             return false;
         ResponsivenessProbe probe(s.Dialog(), 3);
         probe.Start();

@@ -17,6 +17,10 @@ const wchar_t* const kAppFiles[] = {L"ProgrammerSetup.exe", L"TAMLAISPDLL.DLL"};
 constexpr size_t kImageSize = 0xF000;
 } // namespace
 
+std::wstring RunLine(const wchar_t* label, const wchar_t* step) {
+    return std::wstring(L"<") + label + L"> " + step;
+}
+
 std::wstring Describe(const std::vector<std::wstring>& lines) {
     if (lines.empty())
         return L"(no lines)\n";
@@ -80,6 +84,14 @@ ToolSession::~ToolSession() {
 }
 
 std::wstring ToolSession::ExePath() const { return JoinPath(appFolder_, kAppFiles[0]); }
+
+bool ToolSession::StartWithTwoDevices(const std::string& lines) {
+    return Start(std::string(kTwoDevices) + lines);
+}
+
+bool ToolSession::BeginConfigure(const wchar_t* label, unsigned timeoutMs) {
+    return Click(IDC_CONFIGURE) && WaitForLogLine(RunLine(label, L"begin config..."), timeoutMs);
+}
 
 bool ToolSession::Start(const std::string& scenario, bool settle) {
     std::wstring error;

@@ -60,6 +60,10 @@ public:
     // Copies, writes the scenario (if any), launches, waits for the visible
     // dialog; with settle, also for the first search to end.
     bool Start(const std::string& scenario, bool settle = true);
+    // Start with the two default programmers and the given scenario lines.
+    bool StartWithTwoDevices(const std::string& lines = "");
+    // Presses "配置" and waits for the run's "begin config..." line.
+    bool BeginConfigure(const wchar_t* label, unsigned timeoutMs = 5000);
     // The first search has ended: the simulator saw Tamla_EnumDevices and
     // both action buttons are enabled again.
     bool WaitSettled(size_t enumCalls, unsigned timeoutMs);
@@ -120,3 +124,6 @@ void CheckFlashDump(ScenarioContext& context, Simulator& sim, const SimCall& cal
 void CheckOptionDump(ScenarioContext& context, ToolSession& session, const SimCall& call);
 
 std::wstring Describe(const std::vector<std::wstring>& lines);
+
+// A configuration run's log line: "<label> step".
+std::wstring RunLine(const wchar_t* label, const wchar_t* step);

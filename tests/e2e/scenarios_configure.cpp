@@ -7,10 +7,6 @@
 #include "text_util.h"
 
 namespace {
-std::wstring Line(const wchar_t* label, const wchar_t* outcome) {
-    return std::wstring(L"<") + label + L"> " + outcome;
-}
-
 // The result field as it stands once it holds expected, or after 3 s: the
 // tool writes it just after the outcome's log line.
 std::wstring ResultField(HWND d, const std::wstring& expected) {
@@ -32,20 +28,20 @@ bool WaitForWrite(ScenarioContext& c, ToolSession& s, size_t count, SimCall& cal
 
 void Defaults(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(std::string(kTwoDevices) + "flash-ms 800\n"))
+    if (!s.StartWithTwoDevices("flash-ms 800\n"))
         return;
     HWND d = s.Dialog();
-    if (!s.Click(IDC_CONFIGURE) || !s.WaitForLogLine(Line(kLabelA, L"begin config..."), 5000))
+    if (!s.BeginConfigure(kLabelA))
         return;
     // The buttons are off for the length of the write.
     s.WaitForButtons(false, 600);
-    if (!s.WaitForLogLine(Line(kLabelA, L"config succ"), kRunTimeoutMs))
+    if (!s.WaitForLogLine(RunLine(kLabelA, L"config succ"), kRunTimeoutMs))
         return;
     s.WaitForButtons(true, 3000);
-    c.CheckLines(
-        L"log of a configuration",
-        {L"Set isp option succ", Line(kLabelA, L"begin config..."), Line(kLabelA, L"config succ")},
-        s.LogLines());
+    c.CheckLines(L"log of a configuration",
+                 {L"Set isp option succ", RunLine(kLabelA, L"begin config..."),
+                  RunLine(kLabelA, L"config succ")},
+                 s.LogLines());
     c.CheckEqual(L"result field", L">>>>配置成功!", ResultField(d, L">>>>配置成功!"));
     std::vector<SimCall> writes = s.Sim().CallsOf(L"Tamla_FlashProgramB");
     if (!c.CheckEqual(L"number of writes", 1, static_cast<long long>(writes.size())))
@@ -59,7 +55,7 @@ void Defaults(ScenarioContext& c) {
 
 void EveryOption(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(std::string(kTwoDevices) + "flash-ms 100\n"))
+    if (!s.StartWithTwoDevices("flash-ms 100\n"))
         return;
     HWND d = s.Dialog();
     SelectComboEntry(d, IDC_DEVICE_LIST, 1);
@@ -82,7 +78,7 @@ void EveryOption(ScenarioContext& c) {
     expected.machineSignal = true;
     expected.keepPower = true;
     CheckFlashDump(c, s.Sim(), write, expected);
-    if (s.WaitForLogLine(Line(kLabelB, L"config succ"), kRunTimeoutMs))
+    if (s.WaitForLogLine(RunLine(kLabelB, L"config succ"), kRunTimeoutMs))
         c.CheckEqual(L"result field", L">>>>配置成功!", ResultField(d, L">>>>配置成功!"));
     // The option controls keep what the user gave them.
     c.CheckEqual(L"wait time text kept", L"500", ReadText(d, IDC_WAIT_TIME));
@@ -99,7 +95,7 @@ struct ReadingCase {
 
 void NumberReading(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(std::string(kTwoDevices) + "flash-ms 30\n"))
+    if (!s.StartWithTwoDevices("flash-ms 30\n"))
         return;
     HWND d = s.Dialog();
     const ReadingCase cases[] = {
@@ -148,16 +144,16 @@ void NumberReading(ScenarioContext& c) {
 
 void FailedWrite(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(std::string(kTwoDevices) + "flash-result 0\nflash-ms 50\n"))
+    if (!s.StartWithTwoDevices("flash-result 0\nflash-ms 50\n"))
         return;
     HWND d = s.Dialog();
     if (!s.Click(IDC_CONFIGURE) ||
-        !s.WaitForLogLine(Line(kLabelA, L"config failure."), kRunTimeoutMs))
+        !s.WaitForLogLine(RunLine(kLabelA, L"config failure."), kRunTimeoutMs))
         return;
     s.WaitForButtons(true, 3000);
     c.CheckLines(L"log of a failed configuration",
-                 {L"Set isp option succ", Line(kLabelA, L"begin config..."),
-                  Line(kLabelA, L"config failure.")},
+                 {L"Set isp option succ", RunLine(kLabelA, L"begin config..."),
+                  RunLine(kLabelA, L"config failure.")},
                  s.LogLines());
     c.CheckEqual(L"result field", L">>>>配置失败!", ResultField(d, L">>>>配置失败!"));
     std::vector<SimCall> writes = s.Sim().CallsOf(L"Tamla_FlashProgramB");
@@ -165,7 +161,7 @@ void FailedWrite(ScenarioContext& c) {
         c.CheckEqual(L"write result", L"0", writes[0].result);
     // A later success replaces the result text.
     if (!s.Command("flash-result 1") || !s.Click(IDC_CONFIGURE) ||
-        !s.WaitForLogLine(Line(kLabelA, L"config succ"), kRunTimeoutMs))
+        !s.WaitForLogLine(RunLine(kLabelA, L"config succ"), kRunTimeoutMs))
         return;
     c.CheckEqual(L"result field after a success", L">>>>配置成功!",
                  ResultField(d, L">>>>配置成功!"));

@@ -37,7 +37,7 @@ void LogBeyondEditLimit(ScenarioContext& c) {
 
 void ClearLog(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(kTwoDevices))
+    if (!s.StartWithTwoDevices())
         return;
     HWND d = s.Dialog();
     SetText(d, IDC_WAIT_TIME, L"250");
@@ -59,7 +59,7 @@ void ClearLog(ScenarioContext& c) {
 
 void CountLimitBox(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(kTwoDevices))
+    if (!s.StartWithTwoDevices())
         return;
     HWND d = s.Dialog();
     size_t calls = s.Sim().Calls().size();
@@ -79,7 +79,7 @@ void CountLimitBox(ScenarioContext& c) {
 
 void EnterDoesNothing(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(kTwoDevices))
+    if (!s.StartWithTwoDevices())
         return;
     HWND d = s.Dialog();
     std::vector<std::wstring> log = s.LogLines();
@@ -101,7 +101,7 @@ void EnterDoesNothing(ScenarioContext& c) {
 // Closes the tool one way and expects the process to end within 10 s.
 void CloseOneWay(ScenarioContext& c, const wchar_t* how, void (*close)(HWND dialog)) {
     ToolSession s(c);
-    if (!s.Start(kTwoDevices))
+    if (!s.StartWithTwoDevices())
         return;
     close(s.Dialog());
     c.Check(WaitForExit(s.Process(), 10000), std::wstring(L"process ends after ") + how,
@@ -122,12 +122,12 @@ void CloseBoxEnds(ScenarioContext& c) {
 // tool keeps running, says once that it will close, lets the write finish and
 // report, then closes by itself. Windows' session end is refused meanwhile.
 void CloseDuringWrite(ScenarioContext& c) {
-    const std::wstring begin = std::wstring(L"<") + kLabelA + L"> begin config...";
-    const std::wstring succ = std::wstring(L"<") + kLabelA + L"> config succ";
+    const std::wstring begin = RunLine(kLabelA, L"begin config...");
+    const std::wstring succ = RunLine(kLabelA, L"config succ");
     const std::wstring deferral =
         L"A device is being written; the tool will close when the write ends.";
     ToolSession s(c);
-    if (!s.Start(std::string(kTwoDevices) + "flash-ms 4000\n"))
+    if (!s.StartWithTwoDevices("flash-ms 4000\n"))
         return;
     HWND d = s.Dialog();
     LRESULT answer = 0;

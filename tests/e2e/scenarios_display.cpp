@@ -190,7 +190,7 @@ void CheckDialogScale(ScenarioContext& c, HWND d, const FontMeasure& font, int d
 // picture (display.bmp, made into a PNG artifact by the e2e script).
 void TextsSizeAndFit(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(std::string(kTwoDevices) + "flash-ms 50\n"))
+    if (!s.StartWithTwoDevices("flash-ms 50\n"))
         return;
     HWND d = s.Dialog();
     if (!SetText(d, IDC_WAIT_TIME, L"500") || !s.Check(IDC_LIMIT_COUNT, true) ||

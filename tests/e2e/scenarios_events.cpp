@@ -9,10 +9,6 @@
 namespace {
 const wchar_t* const kLabelE = L"5#ISP DEV:0A-0B-0C-0D-0E-0F";
 
-std::wstring Line(const wchar_t* label, const wchar_t* outcome) {
-    return std::wstring(L"<") + label + L"> " + outcome;
-}
-
 // Calls of one function with a sequence number in (after, before).
 size_t CountBetween(Simulator& sim, const wchar_t* function, unsigned after, unsigned before) {
     size_t count = 0;
@@ -24,7 +20,7 @@ size_t CountBetween(Simulator& sim, const wchar_t* function, unsigned after, uns
 
 void UnplugWhileIdle(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(kTwoDevices))
+    if (!s.StartWithTwoDevices())
         return;
     HWND d = s.Dialog();
     size_t searches = s.Sim().CountOf(L"Tamla_EnumDevices");
@@ -49,15 +45,15 @@ void UnplugWhileIdle(ScenarioContext& c) {
 
 void PlugDuringWrite(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(std::string(kTwoDevices) + "flash-ms 1500\n"))
+    if (!s.StartWithTwoDevices("flash-ms 1500\n"))
         return;
     HWND d = s.Dialog();
     size_t registrations = s.Sim().CountOf(L"Tamla_SetIspOption");
     size_t searches = s.Sim().CountOf(L"Tamla_EnumDevices");
-    if (!s.Click(IDC_CONFIGURE) || !s.WaitForLogLine(Line(kLabelA, L"begin config..."), 5000))
+    if (!s.BeginConfigure(kLabelA))
         return;
     if (!s.Command("plug 5 uid=0A0B0C0D0E0F boot=0300 name=PROG-E") ||
-        !s.WaitForLogLine(Line(kLabelA, L"config succ"), kRunTimeoutMs) ||
+        !s.WaitForLogLine(RunLine(kLabelA, L"config succ"), kRunTimeoutMs) ||
         !s.WaitForListCount(3, 5000))
         return;
     Sleep(1000); // room for a wrong second search
@@ -85,7 +81,7 @@ void PlugDuringWrite(ScenarioContext& c) {
 
 void StormWhileIdle(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(kTwoDevices))
+    if (!s.StartWithTwoDevices())
         return;
     HWND d = s.Dialog();
     size_t searches = s.Sim().CountOf(L"Tamla_EnumDevices");
@@ -107,13 +103,14 @@ void StormWhileIdle(ScenarioContext& c) {
 
 void StormDuringWrite(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(std::string(kTwoDevices) + "flash-ms 1500\n"))
+    if (!s.StartWithTwoDevices("flash-ms 1500\n"))
         return;
     HWND d = s.Dialog();
     size_t searches = s.Sim().CountOf(L"Tamla_EnumDevices");
-    if (!s.Click(IDC_CONFIGURE) || !s.WaitForLogLine(Line(kLabelA, L"begin config..."), 5000))
+    if (!s.BeginConfigure(kLabelA))
         return;
-    if (!s.Command("storm 30 2") || !s.WaitForLogLine(Line(kLabelA, L"config succ"), kRunTimeoutMs))
+    if (!s.Command("storm 30 2") ||
+        !s.WaitForLogLine(RunLine(kLabelA, L"config succ"), kRunTimeoutMs))
         return;
     s.Sim().WaitForCalls(L"Tamla_EnumDevices", searches + 1, 5000);
     Sleep(1000);
@@ -134,8 +131,7 @@ void StormDuringWrite(ScenarioContext& c) {
 
 void MisbehavingLibrary(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(std::string(kTwoDevices) +
-                 "mode 1\nenum-count 20\nunterminated-names on\nflash-ms 50\n"))
+    if (!s.StartWithTwoDevices("mode 1\nenum-count 20\nunterminated-names on\nflash-ms 50\n"))
         return;
     HWND d = s.Dialog();
     s.Responsive(2000);
@@ -159,7 +155,7 @@ void MisbehavingLibrary(ScenarioContext& c) {
                  static_cast<long long>(ComboEntries(d, IDC_DEVICE_LIST).size()));
     if (!s.Click(IDC_CONFIGURE))
         return;
-    s.WaitForLogLine(Line(kLabelA, L"config succ"), kRunTimeoutMs);
+    s.WaitForLogLine(RunLine(kLabelA, L"config succ"), kRunTimeoutMs);
     s.Responsive(2000);
 }
 } // namespace

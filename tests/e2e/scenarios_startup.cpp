@@ -105,7 +105,7 @@ void NoDevices(ScenarioContext& c) {
 
 void OptionsRefused(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(std::string(kTwoDevices) + "option-result 0\n"))
+    if (!s.StartWithTwoDevices("option-result 0\n"))
         return;
     HWND d = s.Dialog();
     c.CheckLines(L"log after start-up with the options refused",
@@ -123,7 +123,7 @@ void OptionsRefused(ScenarioContext& c) {
 
 void NameLabels(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.Start(std::string(kTwoDevices) + "mode 1\nflash-ms 50\n"))
+    if (!s.StartWithTwoDevices("mode 1\nflash-ms 50\n"))
         return;
     HWND d = s.Dialog();
     c.CheckLines(L"device list in mode 1", {L"1#ISP DEV:PROG-A", L"2#ISP DEV:PROG-B"},
