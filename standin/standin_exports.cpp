@@ -80,16 +80,17 @@ int32_t ISP_CALL Tamla_EnumDevices(IspDeviceInfo* devices, uint32_t maxCount) {
     uint64_t token = 0;
     {
         LibraryLockHold library(sim.libraryLock, modes.lockedCallbacks);
-        if (modes.syncCallbacks)
+        if (modes.syncCallbacks) {
             DeliverQueuedEvents(sim, "Tamla_EnumDevices");
-        SimEvent change;
-        bool reportChange = false;
-        {
-            Locked hold(sim.stateLock);
-            reportChange = ChangeInSearch(sim.state, InsideCallback(), change);
+            SimEvent change;
+            bool reportChange = false;
+            {
+                Locked hold(sim.stateLock);
+                reportChange = ChangeInSearch(sim.state, InsideCallback(), change);
+            }
+            if (reportChange)
+                DeliverEvent(sim, change, "Tamla_EnumDevices");
         }
-        if (reportChange)
-            DeliverEvent(sim, change, "Tamla_EnumDevices");
         std::vector<SimEvent> removals(unplugAfter.size());
         std::vector<bool> unplugged(unplugAfter.size());
         {
@@ -107,12 +108,15 @@ int32_t ISP_CALL Tamla_EnumDevices(IspDeviceInfo* devices, uint32_t maxCount) {
             LogCall(sim.log, "unplug-after-search id=" + id);
             token = QueueEvent(sim, removals[i]);
         }
+        if (token == 0) {
+            LogCall(sim.log, EnumCallText(maxCount, result));
+            return result;
+        }
     }
     // The records name the device that has just gone; the search answers
     // once the removal has reached the tool, outside the library's lock the
     // event thread may need for it.
-    if (token != 0)
-        WaitDelivered(sim, token, kDeliveryWaitMs);
+    WaitDelivered(sim, token, kDeliveryWaitMs);
     LogCall(sim.log, EnumCallText(maxCount, result));
     return result;
 }
