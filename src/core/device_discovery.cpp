@@ -96,8 +96,8 @@ Request RecordRequest(uint32_t arrivals, uint32_t thread, size_t* call) {
 // Asks the library for the attached devices on behalf of EnumCalls[call],
 // which holds the arrivals to resolve; returns the count (0 for an error)
 // and, in *arrivals, those plus what the library reported during the call.
-uint32_t EnumForCall(size_t call, std::array<IspDeviceInfo, kDeviceSlots>& found,
-                     int32_t* result, uint32_t* arrivals) {
+uint32_t EnumForCall(size_t call, std::array<IspDeviceInfo, kDeviceSlots>& found, int32_t* result,
+                     uint32_t* arrivals) {
     *result = Tamla_EnumDevices(found.data(), kDeviceSlots);
     // A negative result is an error, not a count: nothing was found.
     if (*result < 0)

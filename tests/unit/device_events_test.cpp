@@ -113,9 +113,13 @@ TEST_F(DeviceEventsTest, ArrivedDeviceIsWrittenOnceWhereverItIsWhenItsRunStarts)
         std::string lastLine;
     };
     const Case cases[] = {
-        {"device 1 leaves, device 3 moves to slot 1", {DeviceB(), deviceC}, {{3, 1}},
+        {"device 1 leaves, device 3 moves to slot 1",
+         {DeviceB(), deviceC},
+         {{3, 1}},
          "<3#ISP DEV:01-02-03-04-05-06> config succ"},
-        {"device 3 leaves again", {DeviceA(), DeviceB()}, {},
+        {"device 3 leaves again",
+         {DeviceA(), DeviceB()},
+         {},
          "<3#ISP DEV:01-02-03-04-05-06> removed before config"},
     };
     for (const Case& c : cases) {
