@@ -1,6 +1,7 @@
 #include "close_guard.h"
 
 #include "core_mutex.h"
+#include "dialog_access.h"
 #include "log.h"
 
 #include <atomic>
@@ -55,6 +56,17 @@ bool EndWrite() {
     CoreLock lock(CloseLock);
     --WritesRunning;
     return CloseRequested && WritesRunning.load() == 0;
+}
+
+bool CloseDecided() {
+    CoreLock lock(CloseLock);
+    return CloseRequested;
+}
+
+void PostClickUnlessClosing(int id) {
+    CoreLock lock(CloseLock);
+    if (!CloseRequested)
+        Dialog().PostClick(id);
 }
 
 bool WriteInProgress() { return WritesRunning.load() != 0; }

@@ -27,6 +27,14 @@ bool BeginWrite();
 // no other write runs: the caller posts kCloseCommandId to the dialog.
 bool EndWrite();
 
+// A close has been decided: runs still queued end without reading the
+// controls, logging or posting anything.
+bool CloseDecided();
+// Posts a click to the dialog unless a close has been decided. The post and
+// the decision share the close lock, so no click lands on a closing dialog;
+// a post returns at once, so holding the lock across it makes nobody wait.
+void PostClickUnlessClosing(int id);
+
 // Read-only view, for tests and diagnostics.
 bool WriteInProgress();
 

@@ -1,6 +1,7 @@
 // The tool's Chinese narrow texts, and the only place they are written.
-// Windows shows them through the narrow (ANSI) functions, so the exe must
-// carry them in code page 936. GCC could convert literals to it, clang cannot,
+// Every text inside the tool is CP936 (log lines, labels, the debugger
+// output); the front end converts them from code page 936 where they reach
+// the screen. GCC could convert literals to that code page, clang cannot,
 // so each text is kept here as CP936 byte escapes with its UTF-8 text beside
 // it: the Windows builds take the escapes, whatever the compiler; host builds
 // (the native tests, which compare log lines with UTF-8 literals) take the

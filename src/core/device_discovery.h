@@ -1,6 +1,7 @@
 // Finding the attached programmers and showing them in the device list.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Asks for a search; returns DeviceCount. Searches are coalesced and never
@@ -11,10 +12,19 @@
 // and no request is lost.
 uint32_t RefreshDeviceList();
 
-// The same for a device arrival with automatic download: once the refresher
-// has run its last search it selects and configures each slot named in
-// slotMask (bits 0 to 15), lowest first.
-uint32_t RefreshDeviceListAndConfigure(uint32_t slotMask);
+// The same for a device event; arrivals names the slots (bits 0 to 15) of
+// devices to configure once they are in the list (automatic download).
+// Requests on a thread that is inside a Tamla_EnumDevices call the tool made
+// are answered by that call: the library reports there what its table
+// already holds, so they start no further search, and a library that calls
+// back from inside every search cannot keep the tool searching. Each arrival
+// slot is turned into the device it names, by id and unique id, in the table
+// of the first search that started after the event (or of the call it came
+// inside); when a search runs on another thread, this thread reads the table
+// itself at once, since a later change may shift the slots. Each such device
+// is then written once, wherever it is when its run starts, lowest slot
+// first. Returns how many runs this thread ran.
+size_t HandleDeviceChange(uint32_t arrivals);
 
 // Writes the info line of the selected entry; nothing without a selection.
 void ShowDeviceInfo();

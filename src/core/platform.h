@@ -12,6 +12,9 @@ bool LoadFirmwarePayload(const uint8_t** data, uint32_t* size);
 // The platform's debugger output channel.
 void WriteDebugOutput(const char* text);
 
+// A number that tells the calling thread from every other running thread.
+uint32_t CurrentThreadId();
+
 // The jobs a worker thread can run; RunWorkerJob (worker_jobs.h) says what
 // each one does.
 enum class WorkerJob { Configure, Refresh };

@@ -23,6 +23,23 @@ IspDeviceInfo CopyDeviceSlot(uint32_t slot) {
     return device;
 }
 
+bool SameDevice(const IspDeviceInfo& a, const IspDeviceInfo& b) {
+    return a.deviceId == b.deviceId && std::memcmp(a.uniqueId, b.uniqueId, sizeof(a.uniqueId)) == 0;
+}
+
+bool FindDeviceSlot(const IspDeviceInfo& device, uint32_t* slot, IspDeviceInfo* found) {
+    CoreLock lock(DeviceTableLock);
+    const uint32_t count = ValidSlotCount();
+    for (uint32_t i = 0; i < count; ++i) {
+        if (SameDevice(DeviceTable[i], device)) {
+            *slot = i;
+            *found = DeviceTable[i];
+            return true;
+        }
+    }
+    return false;
+}
+
 int32_t CurrentOptionMode() {
     CoreLock lock(CurrentOptionLock);
     return static_cast<int32_t>(IspGetU32(CurrentOption, isp_option::kMode));

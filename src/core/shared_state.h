@@ -14,6 +14,8 @@
 #include <cstdint>
 
 constexpr uint32_t kDeviceSlots = 16;
+// Bits of a device event mask that name table slots.
+constexpr uint32_t kSlotMask = (1u << kDeviceSlots) - 1;
 
 extern std::array<IspDeviceInfo, kDeviceSlots> DeviceTable;
 extern CoreMutex DeviceTableLock;
@@ -33,6 +35,12 @@ inline uint32_t ValidSlotCount() {
 
 // Copy of one slot; a zero record for a slot beyond the table.
 IspDeviceInfo CopyDeviceSlot(uint32_t slot);
+
+// Same id and same unique id: the same programmer.
+bool SameDevice(const IspDeviceInfo& a, const IspDeviceInfo& b);
+// The first valid slot that holds device, with its record as it stands now;
+// false when the device is no longer in the table.
+bool FindDeviceSlot(const IspDeviceInfo& device, uint32_t* slot, IspDeviceInfo* found);
 
 // Mode field of the last accepted option record (0 after a refusal).
 int32_t CurrentOptionMode();

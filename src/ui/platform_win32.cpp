@@ -33,6 +33,8 @@ bool LoadFirmwarePayload(const uint8_t** data, uint32_t* size) {
 // Chinese character where that is not 936.
 void WriteDebugOutput(const char* text) { OutputDebugStringA(text); }
 
+uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
+
 namespace {
 // One thread entry per job, so the job travels in the entry and the one
 // pointer-sized argument carries the job's 32-bit argument.

@@ -14,6 +14,15 @@ IspDeviceInfo MakeDevice(uint32_t id, std::array<uint8_t, 6> uid, uint16_t bootV
     return device;
 }
 
+namespace {
+// Callbacks running on this thread, so a call made from inside one is not
+// called back again.
+thread_local int t_callbackDepth = 0;
+
+// An event that reports a plain change of the device set.
+constexpr int32_t kChangeEvent = 1;
+} // namespace
+
 FakeLibrary& FakeLibrary::Instance() {
     static FakeLibrary library;
     return library;
@@ -56,6 +65,7 @@ void FakeLibrary::Reset() {
     lastImage_.clear();
     imagesChanged_ = 0;
     eventResults_.clear();
+    reportsInsideEnum_ = 0;
 }
 
 void FakeLibrary::SetBehaviour(unsigned behaviour) {
@@ -154,8 +164,16 @@ size_t FakeLibrary::FlashCallCount() {
 }
 
 int32_t FakeLibrary::Enum(IspDeviceInfo* devices, uint32_t maxCount) {
-    if (Has(kCallsBackInsideCalls))
+    if (Has(kCallsBackInsideCalls) && t_callbackDepth == 0) {
         DeliverQueuedEvents();
+        uint32_t attached;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            attached = uint32_t(std::min<size_t>(devices_.size(), 16));
+            ++reportsInsideEnum_;
+        }
+        FireEvent(kChangeEvent, (1u << attached) - 1, attached);
+    }
     std::function<void()> hook;
     std::chrono::microseconds delay;
     {
@@ -195,7 +213,7 @@ int32_t FakeLibrary::SetOption(IspOption* option) {
         attached = uint32_t(std::min<size_t>(devices_.size(), 16));
     }
     // Reports the devices already attached, before the call returns.
-    if (result != 0 && attached != 0 && Has(kCallsBackInsideCalls))
+    if (result != 0 && attached != 0 && Has(kCallsBackInsideCalls) && t_callbackDepth == 0)
         FireEvent(kIspEventArrival, (1u << attached) - 1, attached);
     return result;
 }
@@ -239,7 +257,9 @@ int32_t FakeLibrary::FireEvent(int32_t event, uint32_t mask, uint32_t count) {
         field = callbackField_;
     }
     DeviceEventCallback callback = IspDecodeCallback(field);
+    ++t_callbackDepth;
     int32_t result = callback ? callback(event, mask, count) : -1;
+    --t_callbackDepth;
     std::lock_guard<std::mutex> lock(mutex_);
     eventResults_.push_back(result);
     return result;
@@ -248,6 +268,11 @@ int32_t FakeLibrary::FireEvent(int32_t event, uint32_t mask, uint32_t count) {
 std::vector<int32_t> FakeLibrary::EventResults() {
     std::lock_guard<std::mutex> lock(mutex_);
     return eventResults_;
+}
+
+int FakeLibrary::ReportsInsideEnum() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reportsInsideEnum_;
 }
 
 void FakeLibrary::FireEventAsync(int32_t event, uint32_t mask, uint32_t count) {

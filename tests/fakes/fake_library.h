@@ -6,9 +6,11 @@
 // Two behaviours of real libraries can be switched on, alone or together:
 //   kCallsBackInsideCalls  the callback is also called on the caller's
 //       thread from inside the exports: an arrival of the attached devices
-//       inside an accepted Tamla_SetIspOption, and the events queued so far
-//       inside Tamla_EnumDevices (each event is delivered once, by whichever
-//       thread takes it first);
+//       inside an accepted Tamla_SetIspOption; inside every
+//       Tamla_EnumDevices, the events queued so far (each event is delivered
+//       once, by whichever thread takes it first) and then a change naming
+//       the attached devices. Never from inside a callback already running
+//       on that thread;
 //   kCallsBackUnderLock    the event thread holds the library's own
 //       (recursive) lock while it calls back, and every export takes it.
 #pragma once
@@ -79,6 +81,8 @@ public:
 
     // What the callback answered to each event delivered, in order.
     std::vector<int32_t> EventResults();
+    // Changes reported from inside Tamla_EnumDevices.
+    int ReportsInsideEnum();
     // Calls the registered callback on this thread; -1 without one.
     int32_t FireEvent(int32_t event, uint32_t mask, uint32_t count);
     // Queues the event for the library's own event thread.
@@ -130,6 +134,7 @@ private:
     std::vector<uint8_t> lastImage_;
     size_t imagesChanged_ = 0;
     std::vector<int32_t> eventResults_;
+    int reportsInsideEnum_ = 0;
 
     std::mutex eventMutex_;
     std::condition_variable eventWake_;

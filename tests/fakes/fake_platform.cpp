@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include <unistd.h>
+
 namespace {
 std::mutex g_mutex;
 std::vector<uint8_t> g_payload;
@@ -43,6 +45,8 @@ void WriteDebugOutput(const char* text) {
     if (g_echo)
         std::fputs(text, stderr);
 }
+
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(gettid()); }
 
 bool StartWorkerThread(WorkerJob job, uint32_t argument) {
     std::lock_guard<std::mutex> lock(g_mutex);

@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -115,6 +116,35 @@ TEST_F(ConcurrencyTest, EventRacingTheEndOfARunIsNeverLost) {
     std::printf("deferred %d of 300 rounds\n", deferred);
 }
 
+// A library that calls back from inside every search, on the searching
+// thread: the search answers what is reported there, so a search started
+// from a worker, from the dialog (whose registration may call back and search
+// on the dialog's thread) or from a callback ends within two library calls.
+TEST_F(ConcurrencyTest, SearchesEndWhenTheLibraryCallsBackInsideEverySearch) {
+    Watchdog watchdog(kWatchdogLimit, [this] { return ThreadState(); });
+    fake_platform::SetRunWorkers(true);
+    const std::vector<IspDeviceInfo> devices{PoolDevice(0), PoolDevice(1)};
+    library.SetDevices(devices);
+    library.SetBehaviour(kCallsBackInsideCalls);
+    ASSERT_EQ(ApplyIspOptions(), 1);
+    Settle();
+    const std::pair<const char*, std::function<void()>> starts[] = {
+        {"a worker", [] { StartWorkerThread(WorkerJob::Refresh, 0); }},
+        {"the dialog", [] { HandleDialogCommand(IDC_FIND_DEVICES, 0); }},
+        {"a callback", [this] { library.FireEventAsync(1, 0x3, 2); }},
+    };
+    for (const auto& [from, start] : starts) {
+        watchdog.Stage(std::string("a search from ") + from);
+        const int before = library.EnumCalls();
+        start();
+        Settle();
+        EXPECT_LE(library.EnumCalls() - before, 2) << from;
+        EXPECT_EQ(dialog->Get(IDC_DEVICE_LIST).entries, Labels(devices)) << from;
+        EXPECT_TRUE(dialog->Get(IDC_FIND_DEVICES).enabled) << from;
+        EXPECT_FALSE(RefreshInProgress()) << from;
+    }
+}
+
 // The library's behaviour is the parameter: plain, calling back inside its
 // calls, calling back under its own lock, or both.
 class StormTest : public ConcurrencyTest, public ::testing::WithParamInterface<unsigned> {};
@@ -210,11 +240,11 @@ TEST_P(StormTest, SearchesEventsAndRunsSettleOnTheLastDeviceSet) {
     EXPECT_FALSE(RefreshRequestPending());
     EXPECT_FALSE(ConfigRunBusy());
     EXPECT_FALSE(RefreshInProgress());
-    // Every event is delivered once, plus one arrival per registration when
-    // the library reports the attached devices from inside it.
+    // Every event is delivered once, plus what the library reports from
+    // inside its calls: an arrival per registration, a change per search.
     const size_t reported = insideCalls ? library.Registrations().size() - registrationsBefore : 0;
     const std::vector<int32_t> answers = library.EventResults();
-    ASSERT_EQ(answers.size(), size_t(kEvents) + reported);
+    ASSERT_EQ(answers.size(), size_t(kEvents) + reported + size_t(library.ReportsInsideEnum()));
     const auto deferred = std::count(answers.begin(), answers.end(), 1);
     std::printf("events %d (deferred %td, reported inside registrations %zu), runs %zu, "
                 "searches %d, posted clicks %zu\n",

@@ -3,6 +3,8 @@
 #include "device_events.h"
 
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 class DeviceEventsTest : public CoreTest {
@@ -73,14 +75,15 @@ TEST_F(DeviceEventsTest, CountBeyondTheTableIsHarmless) {
     library.SetEnumResult(40);
     EXPECT_EQ(OnDeviceEvent(3, 0xFFFFFFFFu, 40), 0);
     EXPECT_EQ(dialog->Get(IDC_DEVICE_LIST).entries.size(), 16u);
-    EXPECT_EQ(library.FlashCallCount(), 16u); // slots 3..15 are zero records
+    // Slots 3..15 are the same zero record: one device, written once.
+    EXPECT_EQ(library.FlashCallCount(), 4u);
     EXPECT_FALSE(ConfigRunBusy());
 }
 
-TEST_F(DeviceEventsTest, ArrivalDuringASearchIsConfiguredAfterTheNextSearch) {
-    // The event comes while a search runs (here from inside it, as a library
-    // may call back): its refresh is merged into the running one, which
-    // searches again and then configures the new slot, once the list holds it.
+TEST_F(DeviceEventsTest, ArrivalInsideASearchIsAnsweredByItAndConfiguredAfterIt) {
+    // The library calls back from inside the search, on the searching thread:
+    // that search's table already holds the new device, so it answers the
+    // event and configures the device once the list holds it.
     AutoDownload = 1;
     library.SetDevices({DeviceA(), DeviceB()});
     int32_t answer = -1;
@@ -92,8 +95,57 @@ TEST_F(DeviceEventsTest, ArrivalDuringASearchIsConfiguredAfterTheNextSearch) {
         EXPECT_EQ(library.FlashCallCount(), 0u); // not before the search that sees it
     });
     EXPECT_EQ(RefreshDeviceList(), 3u);
-    EXPECT_EQ(answer, 0);
-    EXPECT_EQ(library.EnumCalls(), 2);
+    EXPECT_EQ(answer, 1); // handed to the search it came inside
+    EXPECT_EQ(library.EnumCalls(), 1);
     EXPECT_EQ(selectionAtWrite, (std::vector<std::pair<uint32_t, int>>{{3, 2}}));
     EXPECT_EQ(dialog->LogLines().back(), "<3#ISP DEV:01-02-03-04-05-06> config succ");
+}
+
+TEST_F(DeviceEventsTest, ArrivedDeviceIsWrittenOnceWhereverItIsWhenItsRunStarts) {
+    // The library's own thread reports an arrival in slot 2 while a search
+    // runs, then a removal before the arrival's run starts.
+    AutoDownload = 1;
+    const IspDeviceInfo deviceC = MakeDevice(3, {1, 2, 3, 4, 5, 6}, 0x0300);
+    struct Case {
+        const char* what;
+        std::vector<IspDeviceInfo> after;
+        std::vector<std::pair<uint32_t, int>> writes;
+        std::string lastLine;
+    };
+    const Case cases[] = {
+        {"device 1 leaves, device 3 moves to slot 1",
+         {DeviceB(), deviceC},
+         {{3, 1}},
+         "<3#ISP DEV:01-02-03-04-05-06> config succ"},
+        {"device 3 leaves again",
+         {DeviceA(), DeviceB()},
+         {},
+         "<3#ISP DEV:01-02-03-04-05-06> removed before config"},
+    };
+    for (const Case& c : cases) {
+        library.SetDevices({DeviceA(), DeviceB()});
+        RefreshDeviceList();
+        selectionAtWrite.clear();
+        std::vector<int32_t> answers;
+        bool fired = false;
+        library.SetOnEnum([&] {
+            if (std::exchange(fired, true))
+                return;
+            std::thread([&] {
+                library.SetDevices({DeviceA(), DeviceB(), deviceC});
+                answers.push_back(OnDeviceEvent(kIspEventArrival, 0x4, 3));
+                library.SetDevices(c.after);
+                answers.push_back(OnDeviceEvent(2, 0x1, 2));
+            }).join();
+        });
+        RefreshDeviceList();
+        library.SetOnEnum(nullptr);
+
+        // Both handed to the search at work, which configures nothing itself.
+        EXPECT_EQ(answers, (std::vector<int32_t>{1, 1})) << c.what;
+        EXPECT_EQ(selectionAtWrite, c.writes) << c.what;
+        EXPECT_EQ(dialog->LogLines().back(), c.lastLine) << c.what;
+        for (const std::string& line : dialog->LogLines())
+            EXPECT_EQ(line.find("Invalid device index"), std::string::npos) << c.what;
+    }
 }
