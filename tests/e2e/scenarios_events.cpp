@@ -194,12 +194,17 @@ void AutoDownloadArrivalThenRemoval(ScenarioContext& c) {
         c.Fail(L"no outcome of the arrival's run in the log");
     Sleep(1000); // room for a wrong second write
     s.WaitForButtons(true, 5000);
-    c.Check(s.Sim().CountOf(L"unplug-after-search") == 1, L"device 1 left after a search",
-            L"an unplug-after-search line", s.Sim().CallLogText());
+    std::vector<SimCall> unplugs = s.Sim().CallsOf(L"unplug-after-search");
+    std::vector<SimCall> writes = s.Sim().CallsOf(L"Tamla_FlashProgramB");
     std::vector<std::wstring> written;
-    for (const SimCall& call : s.Sim().CallsOf(L"Tamla_FlashProgramB"))
+    for (const SimCall& call : writes)
         written.push_back(call.details.substr(0, call.details.find(L' ')));
     c.CheckLines(L"devices written", {L"id=5"}, written);
+    // A write's line comes at its end, 200 ms after it began.
+    c.Check(unplugs.size() == 1 && (writes.empty() || writes[0].ms >= unplugs[0].ms + 200),
+            L"device 1 left after a search and before the write began",
+            L"one unplug-after-search line, 200 ms or more before the write's line",
+            s.Sim().CallLogText());
     std::vector<std::wstring> log = s.LogLines();
     c.CheckLines(L"log after the arrival",
                  {L"Set isp option succ", RunLine(kLabelE, L"begin config..."),
