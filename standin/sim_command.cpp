@@ -168,8 +168,10 @@ bool ParseWords(const std::vector<std::string_view>& words, SimCommand& out, std
         out.kind = verb == "device" ? SimCommandKind::Device : SimCommandKind::Plug;
         return ParseDeviceFields(words, out.device, error);
     }
-    if (verb == "unplug" || verb == "unplug-during-write") {
-        out.kind = verb == "unplug" ? SimCommandKind::Unplug : SimCommandKind::UnplugDuringWrite;
+    if (verb == "unplug" || verb == "unplug-during-write" || verb == "unplug-after-search") {
+        out.kind = verb == "unplug"                ? SimCommandKind::Unplug
+                   : verb == "unplug-during-write" ? SimCommandKind::UnplugDuringWrite
+                                                   : SimCommandKind::UnplugAfterSearch;
         if (!ExpectWords(words, 2, 2, error))
             return false;
         return ParseDeviceFields(words, out.device, error);

@@ -17,6 +17,7 @@ enum class SimCommandKind {
     FlashResult,       // flash-result 0|1
     FlashMs,           // flash-ms N
     UnplugDuringWrite, // unplug-during-write ID
+    UnplugAfterSearch, // unplug-after-search ID
     EnumCount,         // enum-count N | enum-count off
     UnterminatedNames, // unterminated-names on|off
     Event,             // event CODE MASK COUNT
@@ -40,7 +41,7 @@ struct SimDeviceFields {
 
 struct SimCommand {
     SimCommandKind kind = SimCommandKind::Wait;
-    SimDeviceFields device; // Device, Plug; device.id also for Unplug, UnplugDuringWrite
+    SimDeviceFields device; // Device, Plug; device.id also for Unplug and the armed unplugs
     bool enabled = true;    // false for "mode off", "enum-count off", "... off"
     int32_t code = 0;       // Event, Storm; the mode for Mode
     uint32_t value = 0;     // OptionResult, FlashResult, FlashMs, EnumMs, EnumCount, Storm, Wait

@@ -74,10 +74,14 @@ SimOutcome ApplySimCommand(SimState& state, const SimCommand& command) {
         state.flashMs = command.value;
         break;
     case SimCommandKind::UnplugDuringWrite:
-        if (std::find(state.unplugDuringWrite.begin(), state.unplugDuringWrite.end(),
-                      command.device.id) == state.unplugDuringWrite.end())
-            state.unplugDuringWrite.push_back(command.device.id);
+    case SimCommandKind::UnplugAfterSearch: {
+        std::vector<uint32_t>& armed = command.kind == SimCommandKind::UnplugDuringWrite
+                                           ? state.unplugDuringWrite
+                                           : state.unplugAfterSearch;
+        if (std::find(armed.begin(), armed.end(), command.device.id) == armed.end())
+            armed.push_back(command.device.id);
         break;
+    }
     case SimCommandKind::EnumCount:
         state.enumCountSet = command.enabled;
         state.enumCount = command.enabled ? command.value : 0;
@@ -134,6 +138,13 @@ bool ArrivalOnRegistration(const SimState& state, int32_t result, SimEvent& even
     return true;
 }
 
+bool ChangeInSearch(const SimState& state, bool insideCallback, SimEvent& event) {
+    if (!state.syncCallbacks || insideCallback)
+        return false;
+    event = {kSimEventChange, AllSlotsMask(state.devices), DeviceCount(state)};
+    return true;
+}
+
 uint32_t EventCallbackField(const IspOption& record) {
     if (IspGetU32(record, isp_option::kEventNotify) == 0)
         return 0;
@@ -178,7 +189,7 @@ SimImageChange CompareImage(const uint8_t* atStart, const uint8_t* atEnd, uint32
     return change;
 }
 
-bool UnplugDuringWrite(SimState& state, uint32_t deviceId, SimEvent& event) {
+bool UnplugArmed(SimState& state, uint32_t deviceId, SimEvent& event) {
     uint32_t mask = 0;
     if (!DetachDevice(state.devices, deviceId, mask))
         return false;

@@ -14,6 +14,9 @@
 constexpr uint32_t kSimDefaultFlashMs = 1500;
 // Removal event; arrivals use kIspEventArrival, other codes come from scripts.
 constexpr int32_t kSimEventRemoval = 2;
+// A change of the device set that names no arrival: what a search reports
+// with callbacks-in-calls.
+constexpr int32_t kSimEventChange = 1;
 
 struct SimEvent {
     int32_t code = 0;
@@ -29,6 +32,7 @@ struct SimState {
     int32_t flashResult = 1;
     uint32_t flashMs = kSimDefaultFlashMs;
     std::vector<uint32_t> unplugDuringWrite; // ids armed for their next write
+    std::vector<uint32_t> unplugAfterSearch; // ids armed for the next search
     bool enumCountSet = false;
     uint32_t enumCount = 0;
     bool unterminatedNames = false;
@@ -66,6 +70,13 @@ int32_t RegisterSimOption(const SimState& state, IspOption& record);
 // False when there is nothing to report.
 bool ArrivalOnRegistration(const SimState& state, int32_t result, SimEvent& event);
 
+// With callbacks-in-calls, every search reports the device set on the
+// caller's thread: a plain change with the mask of every slot and the count.
+// Not from inside a callback already running on that thread, whose own
+// search would otherwise call back into it without end. False when there is
+// nothing to report.
+bool ChangeInSearch(const SimState& state, bool insideCallback, SimEvent& event);
+
 // Whether a registration turns device events on, and with which callback
 // field: notification at offset 853 must be non-zero and the field too.
 uint32_t EventCallbackField(const IspOption& record);
@@ -92,6 +103,7 @@ struct SimImageChange {
 };
 SimImageChange CompareImage(const uint8_t* atStart, const uint8_t* atEnd, uint32_t length);
 
-// The halfway unplug of a planned write: detaches the device, returns the
-// removal event, or false when it has already gone.
-bool UnplugDuringWrite(SimState& state, uint32_t deviceId, SimEvent& event);
+// An armed unplug (halfway through a write, or once a search has read the
+// records): detaches the device, returns the removal event, or false when it
+// has already gone.
+bool UnplugArmed(SimState& state, uint32_t deviceId, SimEvent& event);

@@ -227,6 +227,8 @@ void WaitDelivered(SimContext& sim, uint64_t token, DWORD timeoutMs) {
     ReleaseSRWLockExclusive(&sim.eventLock);
 }
 
+bool InsideCallback() { return t_callbackDepth > 0; }
+
 void DeliverEvent(SimContext& sim, const SimEvent& event, const char* inCall) {
     uint32_t field = sim.callbackField.load();
     DeviceEventCallback callback = field != 0 ? IspDecodeCallback(field) : nullptr;

@@ -73,6 +73,9 @@ uint64_t QueueEvent(SimContext& sim, const SimEvent& event);
 // one of those deliveries may be its own.
 void WaitDelivered(SimContext& sim, uint64_t token, DWORD timeoutMs);
 
+// This thread is running the callback (the library's or a caller's thread).
+bool InsideCallback();
+
 // Calls the registered callback with the event on this thread and logs it;
 // `inCall` names the export it is called from (null on the event thread).
 void DeliverEvent(SimContext& sim, const SimEvent& event, const char* inCall);

@@ -16,8 +16,8 @@
 
 namespace {
 
-// How long a write that unplugged its device waits for the removal to reach
-// the tool before it answers anyway.
+// How long a write or a search that unplugged a device waits for the removal
+// to reach the tool before it answers anyway.
 constexpr DWORD kDeliveryWaitMs = 10000;
 constexpr DWORD kWriteSliceMs = 10;
 
@@ -65,18 +65,58 @@ extern "C" {
 int32_t ISP_CALL Tamla_EnumDevices(IspDeviceInfo* devices, uint32_t maxCount) {
     SimContext& sim = Simulator();
     SimCallModes modes = ReadCallModes(sim);
+    // Armed when the search starts, so a search already scanning when the
+    // command ran is not the one that unplugs.
+    std::vector<uint32_t> unplugAfter;
+    {
+        Locked hold(sim.stateLock);
+        unplugAfter.swap(sim.state.unplugAfterSearch);
+    }
     // The scan comes before the lock: a search can be under way while the
     // event thread holds the lock and calls back.
     if (modes.enumMs > 0)
         Sleep(modes.enumMs);
-    LibraryLockHold library(sim.libraryLock, modes.lockedCallbacks);
-    if (modes.syncCallbacks)
-        DeliverQueuedEvents(sim, "Tamla_EnumDevices");
     int32_t result = 0;
+    uint64_t token = 0;
     {
-        Locked hold(sim.stateLock);
-        result = EnumerateSimDevices(sim.state, devices, maxCount);
+        LibraryLockHold library(sim.libraryLock, modes.lockedCallbacks);
+        if (modes.syncCallbacks) {
+            DeliverQueuedEvents(sim, "Tamla_EnumDevices");
+            SimEvent change;
+            bool reportChange = false;
+            {
+                Locked hold(sim.stateLock);
+                reportChange = ChangeInSearch(sim.state, InsideCallback(), change);
+            }
+            if (reportChange)
+                DeliverEvent(sim, change, "Tamla_EnumDevices");
+        }
+        std::vector<SimEvent> removals(unplugAfter.size());
+        std::vector<bool> unplugged(unplugAfter.size());
+        {
+            Locked hold(sim.stateLock);
+            result = EnumerateSimDevices(sim.state, devices, maxCount);
+            for (size_t i = 0; i < unplugAfter.size(); ++i)
+                unplugged[i] = UnplugArmed(sim.state, unplugAfter[i], removals[i]);
+        }
+        for (size_t i = 0; i < unplugAfter.size(); ++i) {
+            std::string id = std::to_string(unplugAfter[i]);
+            if (!unplugged[i]) {
+                LogCall(sim.log, "error unplug-after-search id=" + id + ": not attached");
+                continue;
+            }
+            LogCall(sim.log, "unplug-after-search id=" + id);
+            token = QueueEvent(sim, removals[i]);
+        }
+        if (token == 0) {
+            LogCall(sim.log, EnumCallText(maxCount, result));
+            return result;
+        }
     }
+    // The records name the device that has just gone; the search answers
+    // once the removal has reached the tool, outside the library's lock the
+    // event thread may need for it.
+    WaitDelivered(sim, token, kDeliveryWaitMs);
     LogCall(sim.log, EnumCallText(maxCount, result));
     return result;
 }
@@ -156,7 +196,7 @@ int32_t ISP_CALL Tamla_FlashProgramB(uint32_t deviceId, const uint8_t* image, ui
             bool unplugged = false;
             {
                 Locked hold(sim.stateLock);
-                unplugged = UnplugDuringWrite(sim.state, deviceId, event);
+                unplugged = UnplugArmed(sim.state, deviceId, event);
             }
             if (unplugged) {
                 LogCall(sim.log, "unplug-during-write id=" + std::to_string(deviceId));

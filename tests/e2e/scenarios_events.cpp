@@ -158,6 +158,59 @@ void MisbehavingLibrary(ScenarioContext& c) {
     s.WaitForLogLine(RunLine(kLabelA, L"config succ"), kRunTimeoutMs);
     s.Responsive(2000);
 }
+
+// Automatic download, with the hidden box set through its command. Device 5
+// arrives in slot 2 while a slow search runs; device 1 (slot 0) leaves once
+// the arrival's search has read the records, before the arrival's write, so
+// device 5 is in slot 1 by then. Device 5 must be written, once, and
+// nothing else.
+void AutoDownloadArrivalThenRemoval(ScenarioContext& c) {
+    ToolSession s(c);
+    if (!s.StartWithTwoDevices("flash-ms 200\n"))
+        return;
+    HWND d = s.Dialog();
+    size_t registrations = s.Sim().CountOf(L"Tamla_SetIspOption");
+    if (!SendBounded(Control(d, IDC_AUTO_DOWNLOAD), BM_SETCHECK, BST_CHECKED, 0, nullptr) ||
+        !ClickHidden(d, IDC_AUTO_DOWNLOAD)) {
+        c.Fail(L"the dialog did not take the automatic-download box's command");
+        return;
+    }
+    if (!c.CheckEqual(L"registrations after the box's command",
+                      static_cast<long long>(registrations + 1),
+                      static_cast<long long>(s.Sim().CountOf(L"Tamla_SetIspOption"))) ||
+        !s.Command("enum-ms 800") || !s.Click(IDC_FIND_DEVICES))
+        return;
+    Sleep(150); // the press's search is scanning now
+    if (!s.Command("plug 5 uid=0A0B0C0D0E0F\nunplug-after-search 1"))
+        return;
+    auto ended = [&] {
+        for (const std::wstring& line : s.LogLines())
+            if (line == RunLine(kLabelE, L"config succ") || Contains(line, L"config failure") ||
+                Contains(line, L"Invalid device index") || Contains(line, L"before config"))
+                return true;
+        return false;
+    };
+    if (!WaitFor(ended, kRunTimeoutMs))
+        c.Fail(L"no outcome of the arrival's run in the log");
+    Sleep(1000); // room for a wrong second write
+    s.WaitForButtons(true, 5000);
+    std::vector<SimCall> unplugs = s.Sim().CallsOf(L"unplug-after-search");
+    std::vector<SimCall> writes = s.Sim().CallsOf(L"Tamla_FlashProgramB");
+    std::vector<std::wstring> written;
+    for (const SimCall& call : writes)
+        written.push_back(call.details.substr(0, call.details.find(L' ')));
+    c.CheckLines(L"devices written", {L"id=5"}, written);
+    // A write's line comes at its end, 200 ms after it began.
+    c.Check(unplugs.size() == 1 && (writes.empty() || writes[0].ms >= unplugs[0].ms + 200),
+            L"device 1 left after a search and before the write began",
+            L"one unplug-after-search line, 200 ms or more before the write's line",
+            s.Sim().CallLogText());
+    std::vector<std::wstring> log = s.LogLines();
+    c.CheckLines(L"log after the arrival",
+                 {L"Set isp option succ", RunLine(kLabelE, L"begin config..."),
+                  RunLine(kLabelE, L"config succ")},
+                 log);
+}
 } // namespace
 
 const Scenario* EventScenarios(size_t* count) {
@@ -167,6 +220,7 @@ const Scenario* EventScenarios(size_t* count) {
         {L"events-storm-while-idle", StormWhileIdle},
         {L"events-storm-during-write", StormDuringWrite},
         {L"events-misbehaving-library", MisbehavingLibrary},
+        {L"events-auto-download-arrival-then-removal", AutoDownloadArrivalThenRemoval},
     };
     *count = sizeof(scenarios) / sizeof(scenarios[0]);
     return scenarios;

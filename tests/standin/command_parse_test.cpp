@@ -54,6 +54,7 @@ TEST(StandinCommandParse, EverySettingCommand) {
     SimCommand armed = Parsed("unplug-during-write 9");
     EXPECT_EQ(armed.kind, SimCommandKind::UnplugDuringWrite);
     EXPECT_EQ(armed.device.id, 9u);
+    EXPECT_EQ(Parsed("unplug-after-search 4").kind, SimCommandKind::UnplugAfterSearch);
 
     SimCommand mode = Parsed("mode -2147483648");
     EXPECT_EQ(mode.kind, SimCommandKind::Mode);
@@ -123,6 +124,7 @@ TEST(StandinCommandParse, BadInputIsRejectedWithAReason) {
     EXPECT_EQ(Parsed(("plug 1 name=" + std::string(49, 'n')).c_str()).device.name.size(), 49u);
     Rejected("unplug");
     Rejected("unplug 1 2");
+    Rejected("unplug-after-search");
     Rejected("unplug-all now");
     Rejected("option-result 2");
     Rejected("flash-result yes");

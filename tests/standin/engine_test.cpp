@@ -162,6 +162,8 @@ TEST(StandinEngine, UnplugDuringWriteAppliesToTheNextWriteOnly) {
     SimState state = DefaultSimState();
     Apply(state, "unplug-during-write 1");
     Apply(state, "unplug-during-write 1"); // arming twice is still one write
+    Apply(state, "unplug-after-search 2");
+    EXPECT_EQ(state.unplugAfterSearch, std::vector<uint32_t>{2}); // the searches' own list
 
     // Another device's write is not affected.
     EXPECT_FALSE(PlanSimFlash(state, 2, true, 61440).unplugHalfway);
@@ -170,11 +172,11 @@ TEST(StandinEngine, UnplugDuringWriteAppliesToTheNextWriteOnly) {
     EXPECT_TRUE(plan.unplugHalfway);
     EXPECT_EQ(plan.result, 0);
     SimEvent event;
-    ASSERT_TRUE(UnplugDuringWrite(state, 1, event));
+    ASSERT_TRUE(UnplugArmed(state, 1, event));
     EXPECT_EQ(event.code, kSimEventRemoval);
     EXPECT_EQ(event.mask, 0x1u);
     EXPECT_EQ(event.count, 1u);
-    EXPECT_FALSE(UnplugDuringWrite(state, 1, event)); // already gone
+    EXPECT_FALSE(UnplugArmed(state, 1, event)); // already gone
 
     Apply(state, "device 1");
     EXPECT_FALSE(PlanSimFlash(state, 1, true, 61440).unplugHalfway);
@@ -195,12 +197,24 @@ TEST(StandinEngine, CallModesAndTheArrivalReportedOnRegistration) {
     EXPECT_EQ(arrival.mask, 0x3u);
     EXPECT_EQ(arrival.count, 2u);
     EXPECT_FALSE(ArrivalOnRegistration(state, 0, arrival)); // refused
+    // Every search reports the set as a plain change, but not to a callback
+    // already running on the searching thread.
+    SimEvent change;
+    ASSERT_TRUE(ChangeInSearch(state, false, change));
+    EXPECT_NE(change.code, kIspEventArrival);
+    EXPECT_EQ(change.mask, 0x3u);
+    EXPECT_EQ(change.count, 2u);
+    EXPECT_FALSE(ChangeInSearch(state, true, change));
     Apply(state, "unplug-all");
     EXPECT_FALSE(ArrivalOnRegistration(state, 1, arrival)); // nothing attached
+    ASSERT_TRUE(ChangeInSearch(state, false, change));      // an empty set too
+    EXPECT_EQ(change.mask, 0u);
+    EXPECT_EQ(change.count, 0u);
 
     Apply(state, "callbacks-in-calls off");
     Apply(state, "callbacks-under-lock off");
     EXPECT_FALSE(state.syncCallbacks || state.lockedCallbacks);
+    EXPECT_FALSE(ChangeInSearch(state, false, change));
 }
 
 TEST(StandinEngine, ImageChangesAreCountedFromTheFirstOne) {

@@ -271,19 +271,32 @@ void ProbeCallModes() {
               g_seen[seen].mask == 0x3 && g_seen[seen].count == 2,
           "callbacks-in-calls: the registration reports the attached devices on the caller's "
           "thread");
-    // The event thread takes the first of three events and dwells in the
-    // callback; the search delivers the two still queued, each once.
+    // The event thread takes the first of three storm events (code 5) and
+    // dwells in the callback; the search delivers the two still queued, each
+    // once, then reports the device set as a plain change.
     g_eventDelayMs = 1000;
-    RunCommands(L"06-storm", "storm 3\n", false);
+    RunCommands(L"06-storm", "storm 3 5\n", false);
     Check(WaitSeen(seen + 2), "callbacks-in-calls: the event thread took the first event");
     IspDeviceInfo table[16];
     Tamla_EnumDevices(table, 16);
     size_t onCaller = 0;
     for (size_t i = seen + 2; i < g_seenCount.load(); ++i)
         onCaller += g_seen[i].thread == GetCurrentThreadId() ? 1 : 0;
-    Check(WaitDone(L"06-storm") && g_seenCount.load() == seen + 4 && onCaller == 2 &&
-              CountOf(ReadText(g_dir + L"calls.log"), " in=Tamla_EnumDevices -> 7") == 2,
+    const SeenEvent& change = g_seen[seen + 4];
+    Check(WaitDone(L"06-storm") && g_seenCount.load() == seen + 5 && onCaller == 3 &&
+              CountOf(ReadText(g_dir + L"calls.log"), "code=5 mask=0x0003 count=2 "
+                                                      "in=Tamla_EnumDevices -> 7") == 2,
           "callbacks-in-calls: the search delivers the queued events on its thread, each once");
+    Check(change.thread == GetCurrentThreadId() && change.code == 1 && change.mask == 0x3 &&
+              change.count == 2,
+          "callbacks-in-calls: the search reports the device set on its thread");
+    // A callback that searches is not called back again from that search.
+    g_searchInCallback.store(true);
+    seen = g_seenCount.load();
+    Tamla_EnumDevices(table, 16);
+    Check(g_seenCount.load() == seen + 1 && g_seen[seen].code == 1,
+          "callbacks-in-calls: a search inside the callback does not call back again");
+    g_searchInCallback.store(false);
 
     // The event thread calls back under the library's lock: a search on
     // another thread waits for it, and the callback's own search does not.
