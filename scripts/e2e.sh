@@ -15,7 +15,9 @@
 # every start of the tool Wine's wait for a window manager (about 2 s).
 # Failure screenshots and pictures of the dialog end up as PNG under
 # build/e2e-artifacts/; last, the release zip's exe is compared with the exe
-# the passes ran.
+# the passes ran, and the developer zip's kit runs its verify.cmd from an
+# empty folder under Wine's cmd in the en_US prefix (scripts/verify-kit.sh),
+# as on an English Windows.
 #
 #   scripts/e2e.sh [name-filter]     (comma-separated parts; cp936 pass only)
 #   E2E_PASSES="en_US-144" scripts/e2e.sh     (some passes only)
@@ -157,5 +159,7 @@ if [ -z "${1:-}" ] && [ -z "${E2E_PASSES:-}" ]; then
         --tested-exe "$STAGE/ProgrammerSetup.exe"; then
         status=1
     fi
+    echo "== the developer kit, unpacked in an empty folder, under Wine's cmd"
+    WINE_LOCALE=en_US.UTF-8 bash scripts/verify-kit.sh "$BUILD" "$PREFIX-en_US" || status=1
 fi
 exit "$status"

@@ -40,6 +40,8 @@ if [ -f build/windows/CTestTestfile.cmake ]; then
     step "checks of the Windows build"
     ctest --test-dir build/windows --output-on-failure
 fi
+step "the release builds to the same bytes (a second, clean build)"
+bash scripts/repro-check.sh build/windows
 
 # The second compiler: the same tree and checks, the tool run under Wine by
 # its probes; the end-to-end suite runs once, on the GCC build.

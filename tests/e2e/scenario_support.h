@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+// The font the dialog template asks for (res/app.rc).
+constexpr int kDialogFontPoints = 10;
+inline const wchar_t* const kDialogFontFace = L"宋体";
+
 constexpr unsigned kStartTimeoutMs = 20000;
 constexpr unsigned kRunTimeoutMs = 20000;
 

@@ -21,5 +21,6 @@ const Scenario* LibraryCallbackScenarios(size_t* count);
 // number of failures.
 int RunSuite(const std::wstring& stage, const std::wstring& filter);
 
-// Folder next to the stage folder where runs keep their files.
+// Where runs keep their files: E2E_RUNS, else runs\ in a stage folder that
+// holds the driver (the developer kit), else a folder next to the stage.
 std::wstring RunsFolder(const std::wstring& stage, const wchar_t* leaf);

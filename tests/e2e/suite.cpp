@@ -4,6 +4,15 @@
 #include "tool_process.h"
 
 namespace {
+bool SameFolder(std::wstring a, std::wstring b) {
+    for (std::wstring* path : {&a, &b}) {
+        *path = FullPath(*path);
+        while (path->size() > 3 && (path->back() == L'\\' || path->back() == L'/'))
+            path->pop_back();
+    }
+    return _wcsicmp(a.c_str(), b.c_str()) == 0;
+}
+
 bool Selected(const std::wstring& name, const std::wstring& filter) {
     if (filter.empty())
         return true;
@@ -26,7 +35,11 @@ std::wstring RunsFolder(const std::wstring& stage, const wchar_t* leaf) {
     wchar_t given[MAX_PATH] = {};
     DWORD length = GetEnvironmentVariableW(L"E2E_RUNS", given, MAX_PATH);
     if (length > 0 && length < MAX_PATH)
-        return given;
+        return FullPath(given);
+    // The developer kit: the stage folder holds the driver, and the runs go
+    // in it, beside verify.cmd.
+    if (SameFolder(stage, FolderOfThisProgram()))
+        return JoinPath(stage, L"runs");
     std::wstring trimmed = stage;
     while (trimmed.size() > 3 && (trimmed.back() == L'\\' || trimmed.back() == L'/'))
         trimmed.pop_back();

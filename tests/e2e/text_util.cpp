@@ -25,10 +25,17 @@ std::wstring Format(const wchar_t* format, ...) {
 }
 
 void OutText(const std::wstring& text) {
-    std::string bytes = ToUtf8(text);
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), DWORD(bytes.size()), &written,
-              nullptr);
+    DWORD mode = 0;
+    // A Windows console shows UTF-16 right whatever its code page (the
+    // developer kit's verify.cmd); pipes and files get UTF-8.
+    if (GetConsoleMode(out, &mode)) {
+        WriteConsoleW(out, text.data(), DWORD(text.size()), &written, nullptr);
+        return;
+    }
+    std::string bytes = ToUtf8(text);
+    WriteFile(out, bytes.data(), DWORD(bytes.size()), &written, nullptr);
 }
 
 void Out(const wchar_t* format, ...) {

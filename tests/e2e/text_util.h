@@ -1,12 +1,13 @@
-// Console output and text helpers of the driver. Output is UTF-8 so the
-// tool's Chinese texts read the same whatever the console's code page.
+// Console output and text helpers of the driver. Output is UTF-16 to a
+// console and UTF-8 elsewhere, so the tool's Chinese texts read the same
+// whatever the console's code page.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// printf-style, wide format, written to standard output as UTF-8.
+// printf-style, wide format, written to standard output.
 void Out(const wchar_t* format, ...);
 void OutText(const std::wstring& text);
 

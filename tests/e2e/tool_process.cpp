@@ -24,6 +24,12 @@ std::wstring FolderOfThisProgram() {
     return slash == std::wstring::npos ? L"." : text.substr(0, slash);
 }
 
+std::wstring FullPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH];
+    DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return length > 0 && length < MAX_PATH ? std::wstring(full, length) : path;
+}
+
 bool FileExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

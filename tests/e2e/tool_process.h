@@ -18,6 +18,9 @@ struct ToolProcess {
 // Path helpers.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 std::wstring FolderOfThisProgram();
+// The absolute form of a path given relative to the current folder (the tool
+// and the library run elsewhere); the path itself when that fails.
+std::wstring FullPath(const std::wstring& path);
 bool FileExists(const std::wstring& path);
 bool MakeFolders(const std::wstring& path);
 // Deletes a folder tree; true when it is gone afterwards.

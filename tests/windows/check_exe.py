@@ -2,8 +2,9 @@
 """Runs one check of the built tool and prints its problems.
 
 Usage: check_exe.py CHECK --exe PATH [--firmware PATH] [--version X.Y.Z] [--objdump PATH]
-                    [--texts cp936_texts.h]
-CHECK is one of: imports, dialog, icon, firmware, version, manifest, cp936.
+                    [--texts cp936_texts.h] [--forbid FOLDER]...
+CHECK is one of: imports, dialog, icon, firmware, version, manifest, cp936,
+paths (no FOLDER in the file; also for the stand-in library and the driver).
 Exit status 0 when the check finds nothing wrong, 1 otherwise."""
 import argparse
 import pathlib
@@ -17,16 +18,19 @@ from pe_file import PeFile  # noqa: E402
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=["imports", "dialog", "icon", "firmware", "version", "manifest", "cp936"])
+    parser.add_argument("check", choices=["imports", "dialog", "icon", "firmware", "version", "manifest", "cp936", "paths"])
     parser.add_argument("--exe", required=True)
     parser.add_argument("--firmware")
     parser.add_argument("--version")
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--texts", help="src/core/cp936_texts.h")
+    parser.add_argument("--forbid", action="append", default=[], help="source or build folder")
     args = parser.parse_args()
     exe = pathlib.Path(args.exe).read_bytes()
     if args.check == "imports":
         problems = exe_checks.import_problems(args.exe, args.objdump)
+    elif args.check == "paths":
+        problems = exe_checks.path_problems(exe, args.forbid)
     elif args.check == "cp936":
         texts = narrow_texts.header_texts(pathlib.Path(args.texts).read_text(encoding="utf-8"))
         problems = exe_checks.cp936_problems(exe, texts)

@@ -2,7 +2,8 @@
 """Proves the checks of check_exe.py can fail: each case breaks one thing in
 a copy of the built exe, and the check that guards it must report it.
 
-Usage: check_faults.py --exe PATH --firmware PATH --version X.Y.Z --texts cp936_texts.h [--objdump PATH]"""
+Usage: check_faults.py --exe PATH --firmware PATH --version X.Y.Z --texts cp936_texts.h [--objdump PATH]
+                       [--forbid FOLDER]..."""
 import argparse
 import pathlib
 import struct
@@ -47,6 +48,7 @@ def main():
     parser.add_argument("--version", required=True)
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--texts", required=True)
+    parser.add_argument("--forbid", action="append", default=[])
     args = parser.parse_args()
     exe = pathlib.Path(args.exe).read_bytes()
     firmware = pathlib.Path(args.firmware).read_bytes()
@@ -70,6 +72,9 @@ def main():
 
     def cp936(data):
         return exe_checks.cp936_problems(data, texts)
+
+    def paths(data):
+        return exe_checks.path_problems(data, args.forbid)
 
     def imports(data):
         with tempfile.NamedTemporaryFile(suffix=".exe") as f:
@@ -108,6 +113,8 @@ def main():
         ("manifest level changed", versions, replace_once(exe, b'level="asInvoker"', b'level="asInvokeX"')),
         ("CP936 text changed", cp936, replace_once(exe, "配置成功".encode("gbk"), "配置失败".encode("gbk"))),
         ("UTF-8 copy of a text", cp936, exe + ">>>>配置失败!".encode("utf-8")),
+        ("source path in a text", paths, exe + (args.forbid[0] + "/src/ui/main_dialog.cpp").encode("utf-8")),
+        ("build path as a wide text", paths, exe + (args.forbid[-1] + "/app_build.h").encode("utf-16-le")),
         ("extra DLL imported", imports, replace_once(exe, b"USER32.dll", b"WS2_32.dll")),
         ("library import renamed", imports, replace_once(exe, b"Tamla_SetIspOption\0", b"Tamla_SetIspOptioX\0")),
         ("narrow text function imported", imports, replace_once(exe, b"SetDlgItemTextW\0", b"SetDlgItemTextA\0")),
@@ -124,7 +131,7 @@ def main():
             failures += 1
     # The same checks pass on the unaltered exe, so the catches above are
     # caused by the faults and not by the checks always failing.
-    for check in (dialog, icon, bin_resource, versions, manifest, cp936, imports):
+    for check in (dialog, icon, bin_resource, versions, manifest, cp936, paths, imports):
         problems = check(exe)
         if problems:
             print("FAIL unaltered exe: %s" % problems)

@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Makes the zip packages in a scratch folder and checks their contents: the
 release zip holds the tool and the readme only; the stand-in library is only
-ever in the developer zip. With --tested-exe, the release zip's exe must be
-that very file (the one the end-to-end suite ran).
+ever in the developer zip, the kit with the same exe, the e2e driver and
+verify.cmd. With --tested-exe, the release zip's exe must be that very file
+(the one the end-to-end suite ran). SHA256SUMS beside the zips must list
+them and the exe, and packing again must give the same bytes.
 
 Usage: check_package.py --build DIR --cpack PATH [--with-developer] [--tested-exe PATH]"""
 import argparse
+import hashlib
 import pathlib
 import subprocess
 import sys
@@ -13,7 +16,30 @@ import tempfile
 import zipfile
 
 RELEASE = {"ProgrammerSetup.exe", "user-readme.txt"}
-DEVELOPER = {"TAMLAISPDLL.DLL"}
+DEVELOPER = {"ProgrammerSetup.exe", "TAMLAISPDLL.DLL", "e2e_driver.exe", "firmware.bin", "verify.cmd"}
+
+
+def pack(cpack, build, out):
+    subprocess.run([cpack, "-G", "ZIP", "-B", out, "--config", str(pathlib.Path(build) / "CPackConfig.cmake")],
+                   check=True, capture_output=True, text=True)
+    return {p.name: p for p in pathlib.Path(out).glob("*.zip")}
+
+
+def sums_problems(out, zips, exe_bytes):
+    path = pathlib.Path(out) / "SHA256SUMS"
+    if not path.is_file():
+        return ["no SHA256SUMS beside the zips"]
+    listed = {}
+    for line in path.read_text(encoding="ascii").splitlines():
+        digest, _, name = line.partition("  ")
+        listed[name] = digest
+    wanted = {name: hashlib.sha256(p.read_bytes()).hexdigest() for name, p in zips.items()}
+    if exe_bytes is not None:
+        wanted["ProgrammerSetup.exe"] = hashlib.sha256(exe_bytes).hexdigest()
+    if listed != wanted:
+        return ["SHA256SUMS lists %s, wanted %s" % (sorted(listed.items()), sorted(wanted.items()))]
+    print("SHA256SUMS: %d right sums" % len(listed))
+    return []
 
 
 def main():
@@ -24,11 +50,9 @@ def main():
     parser.add_argument("--tested-exe")
     args = parser.parse_args()
     problems = []
-    with tempfile.TemporaryDirectory() as out:
-        subprocess.run([args.cpack, "-G", "ZIP", "-B", out, "--config",
-                        str(pathlib.Path(args.build) / "CPackConfig.cmake")],
-                       check=True, capture_output=True, text=True)
-        zips = {p.name: p for p in pathlib.Path(out).glob("*.zip")}
+    exe_bytes = None
+    with tempfile.TemporaryDirectory() as out, tempfile.TemporaryDirectory() as again:
+        zips = pack(args.cpack, args.build, out)
         release = [n for n in zips if not n.endswith("-developer.zip")]
         developer = [n for n in zips if n.endswith("-developer.zip")]
         if len(release) != 1:
@@ -39,6 +63,8 @@ def main():
                 print("%s: %s" % (release[0], sorted(names)))
                 if names != RELEASE:
                     problems.append("release zip holds %s, wanted %s" % (sorted(names), sorted(RELEASE)))
+                if "ProgrammerSetup.exe" in z.namelist():
+                    exe_bytes = z.read("ProgrammerSetup.exe")
                 if args.tested_exe:
                     exe = next((n for n in z.namelist() if n.endswith("ProgrammerSetup.exe")), None)
                     if exe is None or z.read(exe) != pathlib.Path(args.tested_exe).read_bytes():
@@ -58,8 +84,21 @@ def main():
                     print("%s: %s" % (developer[0], sorted(names)))
                     if names != DEVELOPER:
                         problems.append("developer zip holds %s, wanted %s" % (sorted(names), sorted(DEVELOPER)))
+                    elif z.read("ProgrammerSetup.exe") != exe_bytes:
+                        problems.append("the developer zip's exe differs from the release zip's")
+                    elif b"\n" in z.read("verify.cmd").replace(b"\r\n", b""):
+                        problems.append("verify.cmd lacks Windows line ends")
         elif developer:
             problems.append("developer zip made without a stand-in library: %s" % developer)
+        problems += sums_problems(out, zips, exe_bytes)
+        # Staging again gives the files new change times: the zips must not
+        # carry them.
+        repacked = pack(args.cpack, args.build, again)
+        differing = sorted(n for n in zips if n not in repacked or zips[n].read_bytes() != repacked[n].read_bytes())
+        if differing:
+            problems.append("packing again gave other bytes for %s" % differing)
+        else:
+            print("packing again: the same bytes")
     for problem in problems:
         print("FAIL", problem)
     return 1 if problems else 0

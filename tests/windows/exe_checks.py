@@ -350,6 +350,17 @@ def cp936_problems(exe: bytes, texts):
 _IMPORT_ENTRY = re.compile(r"\s*(?:[0-9a-f]+\s+)?\d+\s+(\S+)$")
 
 
+def path_problems(exe: bytes, folders):
+    """A folder of the machine that built the binary (source or build tree),
+    narrow or wide: the same commit built elsewhere would give other bytes."""
+    problems = []
+    for folder in folders:
+        for form, encoded in (("narrow", folder.encode("utf-8")), ("wide", folder.encode("utf-16-le"))):
+            if encoded in exe:
+                problems.append("holds the build machine's folder %s (%s)" % (folder, form))
+    return problems
+
+
 def read_imports(objdump_output: str):
     """{DLL name: set of imported names} from `objdump -p`, GNU or LLVM."""
     imports = {}
