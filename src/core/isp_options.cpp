@@ -2,6 +2,7 @@
 
 #include "device_events.h"
 #include "dialog_access.h"
+#include "log.h"
 #include "resource.h"
 #include "shared_state.h"
 
@@ -24,6 +25,11 @@ IspOption BuildIspOption(bool serialNoKey) {
 
 int32_t ApplyIspOptions() {
     IspOption option = BuildIspOption(Dialog().IsChecked(IDC_SERIAL_NOKEY));
+    // Registered without a callback, the library reports no plugging or
+    // unplugging: say so once per registration rather than stay silent.
+    if (IspGetU32(option, isp_option::kCallback) == 0)
+        LogPrintf("Device events off: the event handler's address does not fit the option "
+                  "record's 4-byte field");
     const bool accepted = Tamla_SetIspOption(&option) != 0;
     {
         CoreLock lock(CurrentOptionLock);
