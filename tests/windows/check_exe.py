@@ -2,8 +2,8 @@
 """Runs one check of the built tool and prints its problems.
 
 Usage: check_exe.py CHECK --exe PATH [--firmware PATH] [--version X.Y.Z] [--objdump PATH]
-                    [--texts cp936_texts.h]
-CHECK is one of: imports, dialog, icon, firmware, version, manifest, cp936.
+                    [--texts cp936_texts.h] [--arch x86|x64]
+CHECK is one of: image, imports, dialog, icon, firmware, version, manifest, cp936.
 Exit status 0 when the check finds nothing wrong, 1 otherwise."""
 import argparse
 import pathlib
@@ -17,15 +17,18 @@ from pe_file import PeFile  # noqa: E402
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=["imports", "dialog", "icon", "firmware", "version", "manifest", "cp936"])
+    parser.add_argument("check", choices=["image", "imports", "dialog", "icon", "firmware", "version", "manifest", "cp936"])
     parser.add_argument("--exe", required=True)
     parser.add_argument("--firmware")
     parser.add_argument("--version")
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--texts", help="src/core/cp936_texts.h")
+    parser.add_argument("--arch", choices=["x86", "x64"], default="x86", help="the machine the build is for")
     args = parser.parse_args()
     exe = pathlib.Path(args.exe).read_bytes()
-    if args.check == "imports":
+    if args.check == "image":
+        problems = exe_checks.image_problems(exe, args.arch)
+    elif args.check == "imports":
         problems = exe_checks.import_problems(args.exe, args.objdump)
     elif args.check == "cp936":
         texts = narrow_texts.header_texts(pathlib.Path(args.texts).read_text(encoding="utf-8"))
