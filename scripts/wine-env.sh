@@ -23,6 +23,7 @@ if [ "${WINE_BUILD_ARCH:-x86}" = x64 ]; then
 else
     export WINEPREFIX=${1:-${WINEPREFIX:-$ROOT_DIR/build/wineprefix}}
     export WINEARCH=win32
+    unset WINELOADER
     WINE=wine
 fi
 export WINEDEBUG=-all
