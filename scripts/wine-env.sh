@@ -52,7 +52,7 @@ wine_probe_32bit() {
         HOST_32BIT_CAUSE="its 32-bit Wine loader starts"
     else
         HOST_RUNS_32BIT=0
-        HOST_32BIT_CAUSE="its 32-bit Wine loader cannot start: $(printf '%s' "$out" | tail -n 1)"
+        HOST_32BIT_CAUSE="its 32-bit Wine loader cannot start: $(printf '%s' "$out" | tail -n 1 | sed 's/^.*: line [0-9]*: //')"
     fi
     export HOST_RUNS_32BIT HOST_32BIT_CAUSE
 }
