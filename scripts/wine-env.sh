@@ -26,6 +26,8 @@ else
     unset WINELOADER
     WINE=wine
 fi
+# Wine refuses a relative prefix path.
+WINEPREFIX=$(realpath -m "$WINEPREFIX")
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # Wine takes the ANSI code page from LC_ALL (LANG alone is not enough): 936
