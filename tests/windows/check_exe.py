@@ -3,7 +3,7 @@
 
 Usage: check_exe.py CHECK --exe PATH [--firmware PATH] [--version X.Y.Z] [--objdump PATH]
                     [--texts cp936_texts.h] [--arch x86|x64]
-CHECK is one of: image, imports, dialog, icon, firmware, version, manifest, cp936.
+CHECK is one of: machine, imports, dialog, icon, firmware, version, manifest, cp936.
 Exit status 0 when the check finds nothing wrong, 1 otherwise."""
 import argparse
 import pathlib
@@ -17,7 +17,7 @@ from pe_file import PeFile  # noqa: E402
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=["image", "imports", "dialog", "icon", "firmware", "version", "manifest", "cp936"])
+    parser.add_argument("check", choices=["machine", "imports", "dialog", "icon", "firmware", "version", "manifest", "cp936"])
     parser.add_argument("--exe", required=True)
     parser.add_argument("--firmware")
     parser.add_argument("--version")
@@ -26,8 +26,9 @@ def main():
     parser.add_argument("--arch", choices=["x86", "x64"], default="x86", help="the machine the build is for")
     args = parser.parse_args()
     exe = pathlib.Path(args.exe).read_bytes()
-    if args.check == "image":
-        problems = exe_checks.image_problems(exe, args.arch)
+    if args.check == "machine":
+        machine = PeFile(exe).machine
+        problems = [] if machine == args.arch else ["an %s image, wanted %s" % (machine, args.arch)]
     elif args.check == "imports":
         problems = exe_checks.import_problems(args.exe, args.objdump)
     elif args.check == "cp936":

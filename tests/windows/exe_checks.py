@@ -330,32 +330,6 @@ def manifest_problems(pe: PeFile):
     return problems
 
 
-IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA = 0x20
-IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE = 0x40
-
-
-def image_problems(exe: bytes, arch: str):
-    """The machine the build is for (the release is x86). An x64 image must
-    lie below 4 GiB at a fixed base, or the option record's 4-byte callback
-    field cannot hold the callback's address."""
-    try:
-        pe = PeFile(exe)
-    except PeError as error:
-        return [str(error)]
-    problems = []
-    if pe.machine != arch:
-        problems.append("an %s image, wanted %s" % (pe.machine, arch))
-    if pe.machine == "x64":
-        end = pe.image_base + pe.image_size
-        if end > 1 << 32:
-            problems.append("image at 0x%x..0x%x reaches above 4 GiB" % (pe.image_base, end))
-        if pe.dll_characteristics & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE:
-            problems.append("dynamic base: the loader may place the image above 4 GiB")
-        if pe.dll_characteristics & IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA:
-            problems.append("high-entropy VA: the loader may place the image above 4 GiB")
-    return problems
-
-
 def cp936_problems(exe: bytes, texts):
     """texts: the (name, CP936 bytes, UTF-8 text) rows of cp936_texts.h, each
     of which the tool logs or shows: its CP936 bytes must be in the exe, its

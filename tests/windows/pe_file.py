@@ -14,10 +14,10 @@ CLASS_ATOMS = {0x80: "BUTTON", 0x81: "EDIT", 0x82: "STATIC", 0x83: "LISTBOX",
                0x84: "SCROLLBAR", 0x85: "COMBOBOX"}
 
 
-# Machine field: (name, optional header magic, image base format, offset of
-# the data directories in the optional header). The release is x86; the x64
-# twin is read by the same checks.
-MACHINES = {0x14C: ("x86", 0x10B, "<I", 96), 0x8664: ("x64", 0x20B, "<Q", 112)}
+# Machine field: (name, optional header magic, offset of the data
+# directories in the optional header). The release is x86; the x64 twin is
+# read by the same checks.
+MACHINES = {0x14C: ("x86", 0x10B, 96), 0x8664: ("x64", 0x20B, 112)}
 
 
 class PeError(Exception):
@@ -35,18 +35,10 @@ class PeFile:
         machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", self.data, pe + 4)
         if machine not in MACHINES:
             raise PeError("neither an x86 nor an x64 image (machine 0x%x)" % machine)
-        self.machine, magic, base_format, directories = MACHINES[machine]
+        self.machine, magic, directories = MACHINES[machine]
         optional = pe + 24
         if struct.unpack_from("<H", self.data, optional)[0] != magic:
-            raise PeError("an %s image without the %s optional header" % (self.machine, "PE32+" if magic == 0x20B else "PE32"))
-        # File offsets of the fields the x64 twin's image check reads (and
-        # the fault test alters).
-        self.image_base_offset = optional + (24 if magic == 0x20B else 28)
-        self.image_base_format = base_format
-        self.dll_characteristics_offset = optional + 70
-        self.image_base = struct.unpack_from(base_format, self.data, self.image_base_offset)[0]
-        self.image_size = struct.unpack_from("<I", self.data, optional + 56)[0]
-        self.dll_characteristics = struct.unpack_from("<H", self.data, self.dll_characteristics_offset)[0]
+            raise PeError("an %s image without its optional header" % self.machine)
         self.resource_rva, self.resource_size = struct.unpack_from("<II", self.data, optional + directories + 2 * 8)
         self.sections = []
         table = optional + optional_size
