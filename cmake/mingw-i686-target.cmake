@@ -2,8 +2,11 @@
 # MinGW-w64 headers and libraries, the GNU resource compiler and dlltool,
 # and a static runtime so the exe needs no DLL of the compiler's.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
-set(MINGW_PREFIX i686-w64-mingw32)
+# The x64 twin (mingw-x86_64.cmake) names its own target before it comes here.
+if(NOT DEFINED MINGW_PREFIX)
+    set(CMAKE_SYSTEM_PROCESSOR x86)
+    set(MINGW_PREFIX i686-w64-mingw32)
+endif()
 
 set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
 set(CMAKE_DLLTOOL ${MINGW_PREFIX}-dlltool CACHE FILEPATH "")

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing the tool need on Debian, and
 # nothing when all of it is already there. Needs root (or sudo) only when
-# something is missing.
+# something is missing. The same list on every host: where the kernel runs
+# no 32-bit code, wine32:i386 installs but cannot start, and the x86_64
+# compilers and wine64 run the x64 twin instead (scripts/wine-env.sh).
 set -euo pipefail
 
 packages=(
@@ -9,7 +11,8 @@ packages=(
     googletest libgmock-dev libgtest-dev libbenchmark-dev
     clang libclang-rt-14-dev lld llvm
     g++-mingw-w64-i686 binutils-mingw-w64-i686
-    wine wine32:i386
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+    wine wine32:i386 wine64
     xvfb xauth fonts-wqy-microhei imagemagick
     zip
 )

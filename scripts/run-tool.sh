@@ -6,8 +6,12 @@
 #                                scripted demo on a virtual display against the
 #                                stand-in library, printing the tool's log, the
 #                                decoded image it wrote and a screenshot path
-# BUILD_DIR (default build/windows) and WINE_PREFIX_DIR (default
-# build/wineprefix) choose another build tree and prefix.
+# It runs the 32-bit exe where this host runs 32-bit code, else the x64
+# twin (build/windows-x64) through Wine's 64-bit loader; scripts/wine-env.sh
+# decides, and E2E_ARCH=x64 forces the twin. BUILD_DIR (default
+# build/windows, or build/windows-x64) and WINE_PREFIX_DIR (default
+# build/wineprefix, or build/wineprefix-x64) choose another build tree and
+# prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -18,15 +22,15 @@ demo_on_display() {
     local stage_win dump_win dump shot
     # shellcheck source=wine-env.sh
     source scripts/wine-env.sh "$WINEPREFIX"
-    stage_win=$(wine_run winepath -w "$STAGE")
+    stage_win=$(wine_run "$WINE" winepath -w "$STAGE")
     # The driver leaves the tool open and names the newest image dump last.
     # Its output goes to a file, not a pipe: the tool it starts keeps the
     # driver's output handles open, so a pipe would never see its end.
-    wine_run wine "$DRIVER" demo "$stage_win" >build/demo/driver.txt
+    wine_run "$WINE" "$DRIVER" demo "$stage_win" >build/demo/driver.txt
     tr -d '\r' <build/demo/driver.txt
     dump_win=$(tr -d '\r' <build/demo/driver.txt | sed -n 's/^dump: //p' | tail -n 1)
     if [ -n "$dump_win" ]; then
-        dump=$(wine_run winepath -u "$dump_win")
+        dump=$(wine_run "$WINE" winepath -u "$dump_win")
         echo
         echo "== decoded image $dump"
         python3 scripts/decode-image.py "$dump" --firmware res/firmware.bin || true
@@ -36,7 +40,7 @@ demo_on_display() {
     shot=$ROOT/build/demo/screenshot.png
     import -window root "$shot"
     echo "screenshot: $shot"
-    wine_run wine "$DRIVER" close
+    wine_run "$WINE" "$DRIVER" close
 }
 
 demo=0
@@ -56,8 +60,20 @@ if [ "$demo" -eq 2 ]; then
 fi
 
 bash scripts/install-deps.sh
-BUILD=$ROOT/${BUILD_DIR:-build/windows}
-cmake --preset windows -B "$BUILD" >/dev/null
+# shellcheck source=wine-env.sh
+source scripts/wine-env.sh
+wine_choose_build run-tool
+if [ "$WINE_DRIVE_ARCH" = x64 ]; then
+    preset=windows-x64
+    prefix=$ROOT/${WINE_PREFIX_DIR:-build/wineprefix-x64}
+else
+    preset=windows
+    prefix=$ROOT/${WINE_PREFIX_DIR:-build/wineprefix}
+fi
+# The demo's steps run in a second bash, which sources wine-env.sh again.
+export WINE_BUILD_ARCH=$WINE_DRIVE_ARCH
+BUILD=$ROOT/${BUILD_DIR:-build/$preset}
+cmake --preset "$preset" -B "$BUILD" >/dev/null
 cmake --build "$BUILD" -j 2
 
 STAGE=$BUILD/stage
@@ -68,7 +84,7 @@ if [ ! -f "$STAGE/ProgrammerSetup.exe" ]; then
 fi
 
 # shellcheck source=wine-env.sh
-source scripts/wine-env.sh "$ROOT/${WINE_PREFIX_DIR:-build/wineprefix}"
+source scripts/wine-env.sh "$prefix"
 wine_prefix_ready
 wine_stop
 trap wine_stop EXIT
@@ -78,7 +94,7 @@ if [ "$demo" -eq 0 ]; then
         echo "run-tool: no TAMLAISPDLL.DLL in $STAGE; place the programmer maker's library there" >&2
         exit 1
     fi
-    wine_run wine "$STAGE/ProgrammerSetup.exe"
+    wine_run "$WINE" "$STAGE/ProgrammerSetup.exe"
     exit 0
 fi
 

@@ -85,10 +85,12 @@ int32_t ISP_CALL Tamla_FlashProgramB(uint32_t deviceId, const uint8_t* image, ui
                                      int32_t arg4, int32_t arg5, int32_t arg6, int32_t arg7);
 }
 
-// The callback field of the option record is 4 bytes wide. In the 32-bit
-// tool it is the callback's address. A 64-bit host build (the native test
-// build) cannot fit an address there, so it stores a small handle that the
-// fake library turns back into the function; the record layout is the same.
+// The callback field of the option record is 4 bytes wide. In the Windows
+// builds it is the callback's address (the x64 twin's image lies below
+// 4 GiB). A 64-bit host build (the native test build) cannot fit an address
+// there, so it stores a small handle that the fake library turns back into
+// the function; the record layout is the same. 0 means no callback: also
+// what IspEncodeCallback returns for one the field cannot carry.
 uint32_t IspEncodeCallback(DeviceEventCallback callback);
 DeviceEventCallback IspDecodeCallback(uint32_t field);
 

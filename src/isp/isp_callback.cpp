@@ -4,10 +4,14 @@
 #include <array>
 #include <atomic>
 
-#if UINTPTR_MAX == 0xFFFFFFFFu
+#if defined(_WIN32)
 
+// The address itself. The 32-bit tool's always fits; the x64 twin links its
+// image below 4 GiB so that it does, and an address above that gives 0 (no
+// callback) rather than a truncated one the library would call.
 uint32_t IspEncodeCallback(DeviceEventCallback callback) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(callback));
+    const uintptr_t address = reinterpret_cast<uintptr_t>(callback);
+    return static_cast<uint64_t>(address) >> 32 == 0 ? static_cast<uint32_t>(address) : 0;
 }
 
 DeviceEventCallback IspDecodeCallback(uint32_t field) {

@@ -303,17 +303,20 @@ void CheckOptionDump(ScenarioContext& context, ToolSession& session, const SimCa
                   L"zero except [4]=59, int32 1 at 14/18/853, [848]=01, callback at 865",
                   wrong.empty() ? L"as expected" : wrong);
 
-    uint32_t callback = u32(865);
-    uint32_t base = 0;
+    // The base stays 64 bits wide: an x64 image above 4 GiB must not pass
+    // because both numbers were cut to 32 bits.
+    uint64_t callback = u32(865);
+    uint64_t base = 0;
     uint32_t size = 0;
     if (!MainModuleRange(session.Process(), base, size)) {
         context.Fail(L"cannot read the exe's module range");
         return;
     }
     bool inside = callback >= base && callback - base < size;
-    context.Check(
-        inside && RvaIsExecutable(session.ExePath(), callback - base),
-        L"callback address in the option record lies in the exe's code",
-        Format(L"an address in an executable section of 0x%08X..0x%08X", base, base + size),
-        Format(L"0x%08X", callback));
+    context.Check(inside && RvaIsExecutable(session.ExePath(), uint32_t(callback - base)),
+                  L"callback address in the option record lies in the exe's code",
+                  Format(L"an address in an executable section of 0x%08llX..0x%08llX",
+                         static_cast<unsigned long long>(base),
+                         static_cast<unsigned long long>(base + size)),
+                  Format(L"0x%08llX", static_cast<unsigned long long>(callback)));
 }

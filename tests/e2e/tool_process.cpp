@@ -258,7 +258,7 @@ void CloseProcessHandles(ToolProcess& process) {
     process.info = PROCESS_INFORMATION{};
 }
 
-bool MainModuleRange(const ToolProcess& process, uint32_t& base, uint32_t& size) {
+bool MainModuleRange(const ToolProcess& process, uint64_t& base, uint32_t& size) {
     HMODULE modules[64];
     DWORD needed = 0;
     if (!K32EnumProcessModules(process.info.hProcess, modules, sizeof(modules), &needed) ||
@@ -267,7 +267,7 @@ bool MainModuleRange(const ToolProcess& process, uint32_t& base, uint32_t& size)
     MODULEINFO info{};
     if (!K32GetModuleInformation(process.info.hProcess, modules[0], &info, sizeof(info)))
         return false;
-    base = uint32_t(reinterpret_cast<uintptr_t>(info.lpBaseOfDll));
+    base = uint64_t(reinterpret_cast<uintptr_t>(info.lpBaseOfDll));
     size = info.SizeOfImage;
     return true;
 }

@@ -52,6 +52,6 @@ void KillProcess(ToolProcess& process);
 void CloseProcessHandles(ToolProcess& process);
 
 // Load address and size of the process's main module.
-bool MainModuleRange(const ToolProcess& process, uint32_t& base, uint32_t& size);
+bool MainModuleRange(const ToolProcess& process, uint64_t& base, uint32_t& size);
 // True when rva lies in an executable section of the PE file exePath.
 bool RvaIsExecutable(const std::wstring& exePath, uint32_t rva);

@@ -2,8 +2,8 @@
 """Runs one check of the built tool and prints its problems.
 
 Usage: check_exe.py CHECK --exe PATH [--firmware PATH] [--version X.Y.Z] [--objdump PATH]
-                    [--texts cp936_texts.h] [--forbid FOLDER]...
-CHECK is one of: imports, dialog, icon, firmware, version, manifest, cp936,
+                    [--texts cp936_texts.h] [--forbid FOLDER]... [--arch x86|x64]
+CHECK is one of: machine, imports, dialog, icon, firmware, version, manifest, cp936,
 paths (no FOLDER in the file; also for the stand-in library and the driver).
 Exit status 0 when the check finds nothing wrong, 1 otherwise."""
 import argparse
@@ -18,16 +18,20 @@ from pe_file import PeFile  # noqa: E402
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=["imports", "dialog", "icon", "firmware", "version", "manifest", "cp936", "paths"])
+    parser.add_argument("check", choices=["machine", "imports", "dialog", "icon", "firmware", "version", "manifest", "cp936", "paths"])
     parser.add_argument("--exe", required=True)
     parser.add_argument("--firmware")
     parser.add_argument("--version")
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--texts", help="src/core/cp936_texts.h")
     parser.add_argument("--forbid", action="append", default=[], help="source or build folder")
+    parser.add_argument("--arch", choices=["x86", "x64"], default="x86", help="the machine the build is for")
     args = parser.parse_args()
     exe = pathlib.Path(args.exe).read_bytes()
-    if args.check == "imports":
+    if args.check == "machine":
+        machine = PeFile(exe).machine
+        problems = [] if machine == args.arch else ["an %s image, wanted %s" % (machine, args.arch)]
+    elif args.check == "imports":
         problems = exe_checks.import_problems(args.exe, args.objdump)
     elif args.check == "paths":
         problems = exe_checks.path_problems(exe, args.forbid)

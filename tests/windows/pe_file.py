@@ -1,4 +1,4 @@
-"""Reads what the checks need from a 32-bit PE file: its resources and the
+"""Reads what the checks need from a PE file (x86 or x64): its resources and the
 main dialog's template. Standard library only; offsets into the file are
 kept so the fault-injection test can alter exactly one field."""
 import struct
@@ -14,6 +14,12 @@ CLASS_ATOMS = {0x80: "BUTTON", 0x81: "EDIT", 0x82: "STATIC", 0x83: "LISTBOX",
                0x84: "SCROLLBAR", 0x85: "COMBOBOX"}
 
 
+# Machine field: (name, optional header magic, offset of the data
+# directories in the optional header). The release is x86; the x64 twin is
+# read by the same checks.
+MACHINES = {0x14C: ("x86", 0x10B, 96), 0x8664: ("x64", 0x20B, 112)}
+
+
 class PeError(Exception):
     pass
 
@@ -27,12 +33,13 @@ class PeFile:
         if self.data[pe:pe + 4] != b"PE\0\0":
             raise PeError("no PE signature")
         machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", self.data, pe + 4)
-        if machine != 0x14C:
-            raise PeError("not an x86 image (machine 0x%x)" % machine)
+        if machine not in MACHINES:
+            raise PeError("neither an x86 nor an x64 image (machine 0x%x)" % machine)
+        self.machine, magic, directories = MACHINES[machine]
         optional = pe + 24
-        if struct.unpack_from("<H", self.data, optional)[0] != 0x10B:
-            raise PeError("not a PE32 image")
-        self.resource_rva, self.resource_size = struct.unpack_from("<II", self.data, optional + 96 + 2 * 8)
+        if struct.unpack_from("<H", self.data, optional)[0] != magic:
+            raise PeError("an %s image without its optional header" % self.machine)
+        self.resource_rva, self.resource_size = struct.unpack_from("<II", self.data, optional + directories + 2 * 8)
         self.sections = []
         table = optional + optional_size
         for i in range(sections):
