@@ -18,11 +18,19 @@ set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME ProgrammerSetup)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Offline programmer configuration tool")
-set(CPACK_PACKAGE_FILE_NAME ProgrammerSetup-${PROJECT_VERSION}-win32)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL application developer)
-set(CPACK_ARCHIVE_APPLICATION_FILE_NAME ProgrammerSetup-${PROJECT_VERSION}-win32)
-set(CPACK_ARCHIVE_DEVELOPER_FILE_NAME ProgrammerSetup-${PROJECT_VERSION}-win32-developer)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(_package ProgrammerSetup-${PROJECT_VERSION}-win32)
+    set(CPACK_COMPONENTS_ALL application developer)
+else()
+    # The x64 twin is never released: its kit lets a host without 32-bit
+    # code run the kit's verify.cmd all the same.
+    set(_package ProgrammerSetup-${PROJECT_VERSION}-win64)
+    set(CPACK_COMPONENTS_ALL developer)
+endif()
+set(CPACK_PACKAGE_FILE_NAME ${_package})
+set(CPACK_ARCHIVE_APPLICATION_FILE_NAME ${_package})
+set(CPACK_ARCHIVE_DEVELOPER_FILE_NAME ${_package}-developer)
 # Files at the top of each zip, no extra folder.
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 # The same files give the same zip bytes (entry times from the source date,

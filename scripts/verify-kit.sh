@@ -31,8 +31,14 @@ zip=$(find "$KIT/package" -maxdepth 1 -name '*-developer.zip')
 python3 -m zipfile -e "$zip" "$KIT/run"
 echo "verify-kit: $(basename "$zip") unpacked in $KIT/run: $(cd "$KIT/run" && echo *)"
 
+# The prefix and loader follow the build's machine: the twin's kit runs in a
+# 64-bit prefix through the 64-bit loader.
+machine=$(python3 -c 'import struct, sys
+data = open(sys.argv[1], "rb").read(4096)
+pe = struct.unpack_from("<I", data, 0x3C)[0]
+print("x64" if struct.unpack_from("<H", data, pe + 4)[0] == 0x8664 else "x86")' "$BUILD/stage/ProgrammerSetup.exe")
 # shellcheck source=scripts/wine-env.sh
-source scripts/wine-env.sh "$PREFIX"
+WINE_BUILD_ARCH=$machine source scripts/wine-env.sh "$PREFIX"
 wine_prefix_ready
 wine_stop
 start=$(date +%s%N)
@@ -40,7 +46,7 @@ status=0
 # Output to a file: a pipe would stay open as long as any program the kit
 # started holds its end.
 with_display env -u E2E_RUNS -u E2E_EXPECT_DPI -u TAMLASIM_DIR LC_ALL="$WINE_LOCALE" \
-    wine cmd /c "Z:${KIT//\//\\}\\run\\verify.cmd" >"$KIT/verify.txt" 2>&1 || status=$?
+    "$WINE" cmd /c "Z:${KIT//\//\\}\\run\\verify.cmd" >"$KIT/verify.txt" 2>&1 || status=$?
 seconds=$(( ($(date +%s%N) - start) / 1000000 ))
 tr -d '\r' <"$KIT/verify.txt"
 printf 'verify-kit: verify.cmd took %d.%03d s under Wine (%s), exit status %d\n' \
