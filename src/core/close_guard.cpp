@@ -8,7 +8,9 @@
 #include <cstdint>
 
 namespace {
-// A leaf lock around the flags below; nothing is called while it is held.
+// A leaf lock around the flags below. It is held for flag updates, and across
+// the one post of PostClickUnlessClosing: a post only queues a message, so
+// it returns at once and never waits for another thread.
 CoreMutex CloseLock;
 std::atomic<uint32_t> WritesRunning{0};
 bool CloseRequested = false;
@@ -69,6 +71,7 @@ void PostClickUnlessClosing(int id) {
         Dialog().PostClick(id);
 }
 
+#if CORE_TESTING
 bool WriteInProgress() { return WritesRunning.load() != 0; }
 
 void ResetCloseGuard() {
@@ -78,3 +81,4 @@ void ResetCloseGuard() {
     CloseDeferralLogged = false;
     SessionEnding = false;
 }
+#endif

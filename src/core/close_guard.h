@@ -31,12 +31,11 @@ bool EndWrite();
 // controls, logging or posting anything.
 bool CloseDecided();
 // Posts a click to the dialog unless a close has been decided. The post and
-// the decision share the close lock, so no click lands on a closing dialog;
-// a post returns at once, so holding the lock across it makes nobody wait.
+// the decision share the close lock, so no click lands on a closing dialog.
 void PostClickUnlessClosing(int id);
 
-// Read-only view, for tests and diagnostics.
+#if CORE_TESTING
+// A read-only view and a reset, for the tests only (not in the tool).
 bool WriteInProgress();
-
-// Back to the start-of-process state; for tests.
 void ResetCloseGuard();
+#endif

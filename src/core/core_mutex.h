@@ -1,12 +1,13 @@
-// The mutex behind the core's locks. The Windows build backs it with a slim
-// reader/writer lock (supplied by the front end): std::mutex there drags a
-// large part of the C++ runtime into the exe, because its lock() may throw.
-// Host builds use std::mutex, which the thread sanitizer understands.
+// The mutex behind the core's locks. The platform supplies lock and unlock:
+// the Windows front end backs it with a slim reader/writer lock (std::mutex
+// there drags a large part of the C++ runtime into the exe, because its
+// lock() may throw); host builds, which only the tests use, back it with a
+// std::mutex that the thread sanitizer understands, and the schedule
+// simulation also lets its scheduler pick the next thread at every lock.
 #pragma once
 
 #include <mutex>
 
-#if defined(_WIN32)
 class CoreMutex {
 public:
     constexpr CoreMutex() = default;
@@ -17,10 +18,11 @@ public:
     void unlock();
 
 private:
+#if defined(_WIN32)
     void* state_ = nullptr; // an SRWLOCK: one pointer, zero when free
-};
 #else
-using CoreMutex = std::mutex;
+    std::mutex mutex_;
 #endif
+};
 
 using CoreLock = std::lock_guard<CoreMutex>;

@@ -1,12 +1,15 @@
 #include "dialog_commands.h"
 
 #include "cp936_texts.h"
+#include "device_coordination.h"
 #include "device_discovery.h"
 #include "dialog_access.h"
 #include "isp_options.h"
 #include "log.h"
 #include "resource.h"
 #include "worker_jobs.h"
+
+#include <atomic>
 
 namespace {
 void ConfigureSelected() {
@@ -15,22 +18,37 @@ void ConfigureSelected() {
         LogPrintf("%s", kTextSelectDeviceFirst);
         return;
     }
-    StartWorkerJob(WorkerJob::Configure, static_cast<uint32_t>(selection));
+    // The device is taken now, as the entry names it: a search may replace
+    // the table before the worker's run starts.
+    const uint32_t ticket = QueuePressedDevice(static_cast<uint32_t>(selection));
+    if (!StartWorkerThread(WorkerJob::Configure, static_cast<uint32_t>(selection)) &&
+        WithdrawPress(ticket))
+        LogPrintf("Cannot start a thread to configure device index(%d)", selection);
+}
+
+// Registers the options. Registered without a callback, the library reports
+// no plugging or unplugging: say so once rather than stay silent.
+int32_t RegisterOptions() {
+    static std::atomic<bool> s_reportedNoCallback{false};
+    if (!DeviceEventsCanBeRegistered() && !s_reportedNoCallback.exchange(true))
+        LogPrintf("Device events off: the event handler's address does not fit the option "
+                  "record's 4-byte field");
+    return ApplyIspOptions();
 }
 
 void FindDevices() {
-    if (ApplyIspOptions() == 0)
+    if (RegisterOptions() == 0)
         LogPrintf("Set isp option failure.");
-    StartWorkerJob(WorkerJob::Refresh, 0);
+    StartSearchWorker();
 }
 
 void ReapplyOptions() {
-    if (ApplyIspOptions() == 0)
+    if (RegisterOptions() == 0)
         LogPrintf("Set isp option failure.");
 }
 
 void SetIspOption() {
-    if (ApplyIspOptions() == 1)
+    if (RegisterOptions() == 1)
         LogPrintf("Set isp option succ");
     else
         LogPrintf("Set isp option failure.");
@@ -38,6 +56,7 @@ void SetIspOption() {
 } // namespace
 
 bool HandleDialogCommand(int id, int notification) {
+    const OnDialogThread dialogThread;
     switch (id) {
     case IDC_CONFIGURE:
         ConfigureSelected();

@@ -2,11 +2,9 @@
 
 #include "device_events.h"
 #include "dialog_access.h"
-#include "log.h"
 #include "resource.h"
 #include "shared_state.h"
 
-#include <atomic>
 #include <cstring>
 #include "core_mutex.h"
 
@@ -26,12 +24,6 @@ IspOption BuildIspOption(bool serialNoKey) {
 
 int32_t ApplyIspOptions() {
     IspOption option = BuildIspOption(Dialog().IsChecked(IDC_SERIAL_NOKEY));
-    // Registered without a callback, the library reports no plugging or
-    // unplugging: say so once rather than stay silent.
-    static std::atomic<bool> s_reportedNoCallback{false};
-    if (IspGetU32(option, isp_option::kCallback) == 0 && !s_reportedNoCallback.exchange(true))
-        LogPrintf("Device events off: the event handler's address does not fit the option "
-                  "record's 4-byte field");
     const bool accepted = Tamla_SetIspOption(&option) != 0;
     {
         CoreLock lock(CurrentOptionLock);
@@ -45,3 +37,5 @@ int32_t ApplyIspOptions() {
     AutoDownload = Dialog().IsChecked(IDC_AUTO_DOWNLOAD) && mode == 0 ? 1 : 0;
     return accepted ? 1 : 0;
 }
+
+bool DeviceEventsCanBeRegistered() { return IspEncodeCallback(&OnDeviceEvent) != 0; }

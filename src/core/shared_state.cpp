@@ -1,7 +1,7 @@
 #include "shared_state.h"
 
-#include "busy_handshake.h"
 #include "close_guard.h"
+#include "device_coordination.h"
 
 #include <cstring>
 
@@ -21,6 +21,20 @@ IspDeviceInfo CopyDeviceSlot(uint32_t slot) {
         device = DeviceTable[slot];
     }
     return device;
+}
+
+bool CopyValidSlot(uint32_t slot, IspDeviceInfo* device) {
+    CoreLock lock(DeviceTableLock);
+    if (slot >= ValidSlotCount())
+        return false;
+    *device = DeviceTable[slot];
+    return true;
+}
+
+std::array<IspDeviceInfo, kDeviceSlots> CopyDeviceTable(uint32_t* validCount) {
+    CoreLock lock(DeviceTableLock);
+    *validCount = ValidSlotCount();
+    return DeviceTable;
 }
 
 bool SameDevice(const IspDeviceInfo& a, const IspDeviceInfo& b) {
@@ -45,6 +59,7 @@ int32_t CurrentOptionMode() {
     return static_cast<int32_t>(IspGetU32(CurrentOption, isp_option::kMode));
 }
 
+#if CORE_TESTING
 void ResetSharedState() {
     {
         CoreLock lock(DeviceTableLock);
@@ -56,6 +71,7 @@ void ResetSharedState() {
     }
     DeviceCount = 0;
     AutoDownload = 0;
-    ResetBusyHandshake();
+    ResetDeviceCoordination();
     ResetCloseGuard();
 }
+#endif

@@ -19,8 +19,10 @@ constexpr uint32_t kSlotMask = (1u << kDeviceSlots) - 1;
 
 extern std::array<IspDeviceInfo, kDeviceSlots> DeviceTable;
 extern CoreMutex DeviceTableLock;
-// Number of valid slots as the library last said; may exceed kDeviceSlots if
-// the library misbehaves, so readers bound it with ValidSlotCount().
+// Number of valid slots as the library said in the search that filled the
+// table (never an event's count, which describes another table); may exceed
+// kDeviceSlots if the library misbehaves, so readers bound it with
+// ValidSlotCount(). Written with the table, under its lock.
 extern std::atomic<uint32_t> DeviceCount;
 
 extern IspOption CurrentOption;
@@ -35,6 +37,10 @@ inline uint32_t ValidSlotCount() {
 
 // Copy of one slot; a zero record for a slot beyond the table.
 IspDeviceInfo CopyDeviceSlot(uint32_t slot);
+// Copy of a slot below the valid count; false for any other slot.
+bool CopyValidSlot(uint32_t slot, IspDeviceInfo* device);
+// Copy of the whole table, with its valid count.
+std::array<IspDeviceInfo, kDeviceSlots> CopyDeviceTable(uint32_t* validCount);
 
 // Same id and same unique id: the same programmer.
 bool SameDevice(const IspDeviceInfo& a, const IspDeviceInfo& b);
@@ -45,6 +51,8 @@ bool FindDeviceSlot(const IspDeviceInfo& device, uint32_t* slot, IspDeviceInfo* 
 // Mode field of the last accepted option record (0 after a refusal).
 int32_t CurrentOptionMode();
 
-// Back to the start-of-process state, the busy handshake and the close
-// guard included; for tests.
+#if CORE_TESTING
+// Back to the start-of-process state, the coordination and the close guard
+// included; for the tests only (not in the tool).
 void ResetSharedState();
+#endif

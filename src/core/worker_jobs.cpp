@@ -1,25 +1,22 @@
 #include "worker_jobs.h"
 
-#include "config_run.h"
-#include "device_discovery.h"
+#include "device_coordination.h"
 #include "log.h"
 
 uint32_t RunWorkerJob(WorkerJob job, uint32_t argument) {
     switch (job) {
     case WorkerJob::Configure:
-        return ConfigureDevice(argument);
+        // The press queued its device; the argument only names its entry.
+        static_cast<void>(argument);
+        RunQueuedWork();
+        return 0;
     case WorkerJob::Refresh:
         return RefreshDeviceList();
     }
     return 0;
 }
 
-void StartWorkerJob(WorkerJob job, uint32_t argument) {
-    if (StartWorkerThread(job, argument))
-        return;
-    if (job == WorkerJob::Configure)
-        LogPrintf("Cannot start a thread to configure device index(%d)",
-                  static_cast<int>(argument));
-    else
+void StartSearchWorker() {
+    if (!StartWorkerThread(WorkerJob::Refresh, 0))
         LogPrintf("Cannot start a thread to search for devices");
 }

@@ -7,8 +7,9 @@
 #include <cstdint>
 
 // The body of a worker thread: runs the job with its one argument (the
-// device index, or 0 for a search) and returns the job's result.
+// device index of a press, whose device is already queued, or 0 for a
+// search) and returns the job's result.
 uint32_t RunWorkerJob(WorkerJob job, uint32_t argument);
 
-// Starts a worker thread for the job; logs a line when none could start.
-void StartWorkerJob(WorkerJob job, uint32_t argument);
+// Starts a worker thread that searches; logs a line when none could start.
+void StartSearchWorker();

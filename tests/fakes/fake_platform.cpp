@@ -1,5 +1,6 @@
 #include "fake_platform.h"
 
+#include "core_mutex.h"
 #include "worker_jobs.h"
 
 #include <cstdio>
@@ -47,6 +48,10 @@ void WriteDebugOutput(const char* text) {
 }
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(gettid()); }
+
+void CoreMutex::lock() { mutex_.lock(); }
+
+void CoreMutex::unlock() { mutex_.unlock(); }
 
 bool StartWorkerThread(WorkerJob job, uint32_t argument) {
     std::lock_guard<std::mutex> lock(g_mutex);

@@ -2,9 +2,9 @@
 // state or a user could produce, and checks what must always hold: the list
 // never outgrows the table, every write passes a whole image with its marker,
 // runs always end, and numbers read as the platform reads them.
-#include "busy_handshake.h"
 #include "config_image.h"
 #include "config_run.h"
+#include "device_coordination.h"
 #include "device_discovery.h"
 #include "device_events.h"
 #include "dialog_access.h"
@@ -162,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(count == 0 ? dialog.Get(IDC_DEVICE_INFO).text.empty()
                              : dialog.Get(IDC_DEVICE_INFO).text.size() == 32,
                   "info line is 32 characters");
-            Check(!RefreshRequestPending(), "a search clears the pending request");
+            Check(!SearchRequestPending(), "a search answers the request");
             break;
         }
         case 4: {
@@ -222,11 +222,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                 in.ConsumeIntegralInRange<int>(0, 5));
             break;
         default:
-            // As if a run were going on elsewhere, or had ended.
-            if (in.ConsumeBool())
-                BeginConfigRun();
-            else
-                EndConfigRun();
+            // A press, whose worker is left to run later or never.
+            QueuePressedDevice(in.ConsumeIntegralInRange<uint32_t>(0, 17));
             break;
         }
         CheckWrites(writesBefore);

@@ -1,5 +1,4 @@
 // Closing the tool while a programmer is being written.
-#include "busy_handshake.h"
 #include "close_guard.h"
 #include "config_run.h"
 #include "core_fixture.h"
@@ -26,15 +25,13 @@ protected:
 TEST_F(CloseGuardTest, IdleCloseIsImmediateAndNoWriteStartsAfterIt) {
     EXPECT_TRUE(RequestClose());
     // Runs still queued after the decision end without a trace: no control
-    // read, no line (not even for a bad index), no click for the search an
-    // event asked for.
-    MarkRefreshPending();
+    // read, no line (not even for a bad index).
     dialog->ClearOperations();
     ConfigureDevice(0);
     ConfigureDevice(5);
     EXPECT_EQ(library.FlashCallCount(), 0u);
     EXPECT_EQ(dialog->Operations(), std::vector<std::string>{});
-    EXPECT_FALSE(ConfigRunBusy());
+    EXPECT_FALSE(RunInProgress());
 }
 
 TEST_F(CloseGuardTest, CloseDuringAWriteWaitsForItsOutcomeAndIsPostedOnce) {

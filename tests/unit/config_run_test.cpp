@@ -1,7 +1,6 @@
 #include "config_image.h"
 #include "config_run.h"
 #include "core_fixture.h"
-#include "device_discovery.h"
 #include "device_events.h"
 #include "isp_options.h"
 
@@ -29,7 +28,7 @@ TEST_F(ConfigRunTest, SuccessfulRunLogsWritesResultAndPassesTheImage) {
 
     EXPECT_EQ(dialog->LogLines(), (std::vector<std::string>{kBegin, kSucc}));
     EXPECT_EQ(dialog->Get(IDC_DOWNLOAD_COUNT).text, ">>>>配置成功!");
-    EXPECT_FALSE(ConfigRunBusy());
+    EXPECT_FALSE(RunInProgress());
     EXPECT_TRUE(dialog->PostedClicks().empty());
 
     std::vector<FlashCall> calls = library.FlashCalls();
@@ -54,7 +53,7 @@ TEST_F(ConfigRunTest, ButtonsAreDisabledOnlyAroundTheWrite) {
     bool busyAtWrite = false;
     library.SetOnFlash([&](uint32_t) {
         atWrite = ButtonOperations();
-        busyAtWrite = ConfigRunBusy();
+        busyAtWrite = RunInProgress();
     });
     ConfigureDevice(0);
     EXPECT_EQ(atWrite, (std::vector<std::string>{"Disable 1007", "Disable 1004"}));
@@ -75,7 +74,7 @@ TEST_F(ConfigRunTest, FailedWriteIsReported) {
     EXPECT_EQ(dialog->Get(IDC_DOWNLOAD_COUNT).text, ">>>>配置失败!");
     EXPECT_TRUE(dialog->Get(IDC_FIND_DEVICES).enabled);
     EXPECT_TRUE(dialog->Get(IDC_CONFIGURE).enabled);
-    EXPECT_FALSE(ConfigRunBusy());
+    EXPECT_FALSE(RunInProgress());
 }
 
 TEST_F(ConfigRunTest, WritesTheDeviceOfTheGivenSlotInUidFormEvenInNameMode) {
@@ -92,7 +91,7 @@ TEST_F(ConfigRunTest, InvalidIndexTouchesNothingButTheLog) {
     EXPECT_EQ(dialog->Operations(),
               (std::vector<std::string>{"AppendText 1009 Invalid device index(2)\r\n"}));
     EXPECT_EQ(library.FlashCallCount(), 0u);
-    EXPECT_FALSE(ConfigRunBusy());
+    EXPECT_FALSE(RunInProgress());
 
     // A library claiming 40 devices still only has 16 table slots.
     DeviceCount = 40;
@@ -127,7 +126,7 @@ TEST_F(ConfigRunTest, MissingOrOversizedPayloadNeverWrites) {
     ConfigureDevice(0);
     EXPECT_EQ(dialog->LogLines().back(), kFailure);
     EXPECT_EQ(library.FlashCallCount(), 0u);
-    EXPECT_FALSE(ConfigRunBusy());
+    EXPECT_FALSE(RunInProgress());
 }
 
 TEST_F(ConfigRunTest, EventsDuringARunGiveExactlyOneClickAfterIt) {
@@ -142,23 +141,16 @@ TEST_F(ConfigRunTest, EventsDuringARunGiveExactlyOneClickAfterIt) {
     ConfigureDevice(0);
     EXPECT_EQ(answers, (std::vector<int32_t>{1, 1}));
     EXPECT_EQ(enumsDuringRun, 0);
-    EXPECT_EQ(DeviceCount.load(), 1u); // the last event's count
+    // Searched once after the run, before anything else is written, and the
+    // dialog asked once to register and search again.
+    EXPECT_EQ(library.EnumCalls(), 1);
     EXPECT_EQ(dialog->PostedClicks(), (std::vector<int>{IDC_FIND_DEVICES}));
-    // The pending flag is left for the search the click starts.
-    EXPECT_TRUE(RefreshRequestPending());
-    RefreshDeviceList();
-    EXPECT_FALSE(RefreshRequestPending());
+    EXPECT_FALSE(SearchRequestPending());
 }
 
-TEST_F(ConfigRunTest, DeferredRefreshIsNotDroppedByAnInvalidIndex) {
-    MarkRefreshPending();
-    ConfigureDevice(7);
-    EXPECT_EQ(dialog->PostedClicks(), (std::vector<int>{IDC_FIND_DEVICES}));
-}
-
-TEST_F(ConfigRunTest, LabelAndWrittenIdComeFromOneCopyOfTheSlot) {
-    // A search that replaces slot 0 while the image is being built does not
-    // mix two devices into one run.
+TEST_F(ConfigRunTest, ASearchAskedDuringARunWaitsForItsEnd) {
+    // A search asked for while the image is being built comes after the
+    // write: no table change can mix two devices into one run.
     library.SetDevices({DeviceB()});
     fake_platform::SetOnPayloadLoad([] { RefreshDeviceList(); });
     ConfigureDevice(0);
@@ -192,5 +184,5 @@ TEST_F(ConfigRunTest, RequestsDuringARunWaitInTurnWithoutBlockingTheCaller) {
     EXPECT_EQ(lines[0], kBegin);
     EXPECT_EQ(lines[1], "Too many configuration requests waiting; device index(1) not configured");
     EXPECT_EQ(lines[2], kSucc);
-    EXPECT_FALSE(ConfigRunBusy());
+    EXPECT_FALSE(RunInProgress());
 }

@@ -3,7 +3,7 @@
 // process state as at start.
 #pragma once
 
-#include "busy_handshake.h"
+#include "device_coordination.h"
 #include "dialog_access.h"
 #include "fake_dialog.h"
 #include "fake_library.h"
@@ -56,13 +56,6 @@ protected:
         for (size_t i = 0; i < devices.size() && i < kDeviceSlots; ++i)
             DeviceTable[i] = devices[i];
         DeviceCount = uint32_t(devices.size());
-    }
-
-    // Leaves a refresh request as an event during a run does.
-    static void MarkRefreshPending() {
-        BeginConfigRun();
-        DeferRefreshIfBusy();
-        EndConfigRun();
     }
 
     static void SetCurrentMode(int32_t mode) {

@@ -1,6 +1,7 @@
 #include "core_fixture.h"
 #include "device_discovery.h"
 #include "device_events.h"
+#include "isp_options.h"
 
 #include <string>
 #include <thread>
@@ -18,17 +19,18 @@ protected:
         });
     }
 
+    // The tool has searched once and found these devices; then the library
+    // holds `now`.
+    void SearchedBefore(std::vector<IspDeviceInfo> before, std::vector<IspDeviceInfo> now) {
+        library.SetDevices(std::move(before));
+        RefreshDeviceList();
+        library.SetDevices(std::move(now));
+        dialog->ClearOperations();
+        dialog->Type(IDC_LOG, "");
+    }
+
     std::vector<std::pair<uint32_t, int>> selectionAtWrite;
 };
-
-TEST_F(DeviceEventsTest, EventDuringARunOnlyRecordsTheRequest) {
-    BeginConfigRun();
-    EXPECT_EQ(OnDeviceEvent(3, 0x1, 5), 1);
-    EXPECT_EQ(DeviceCount.load(), 5u);
-    EXPECT_TRUE(RefreshRequestPending());
-    EXPECT_EQ(library.EnumCalls(), 0);
-    EXPECT_TRUE(dialog->Operations().empty());
-}
 
 TEST_F(DeviceEventsTest, WithoutAutomaticDownloadAnArrivalOnlyRefreshes) {
     EXPECT_EQ(OnDeviceEvent(3, 0x7, 3), 0);
@@ -38,9 +40,11 @@ TEST_F(DeviceEventsTest, WithoutAutomaticDownloadAnArrivalOnlyRefreshes) {
 }
 
 TEST_F(DeviceEventsTest, ArrivalWithAutomaticDownloadConfiguresEachSlotInTurn) {
+    // Devices 1 and 3 join device 2, in slots 0 and 2.
     AutoDownload = 1;
+    SearchedBefore({DeviceB()}, {DeviceA(), DeviceB(), MakeDevice(3, {1, 2, 3, 4, 5, 6}, 0x0300)});
     EXPECT_EQ(OnDeviceEvent(3, 0x0005, 3), 0);
-    EXPECT_EQ(library.EnumCalls(), 1);
+    EXPECT_EQ(library.EnumCalls(), 2);
     EXPECT_EQ(selectionAtWrite, (std::vector<std::pair<uint32_t, int>>{{1, 0}, {3, 2}}));
     // The second run starts only after the first has reported.
     std::vector<std::string> lines = dialog->LogLines();
@@ -58,26 +62,30 @@ TEST_F(DeviceEventsTest, AutomaticDownloadConfiguresOnlyOnArrival) {
     }
     EXPECT_EQ(library.EnumCalls(), 5);
     EXPECT_EQ(library.FlashCallCount(), 0u);
-    // An arrival naming no slot below 16 configures nothing either.
+    // An arrival naming no slot below 16 configures nothing either, even with
+    // a device new to the tool.
+    library.SetDevices({DeviceA(), DeviceB(), MakeDevice(4, {4, 4, 4, 4, 4, 4}, 0x0400)});
     EXPECT_EQ(OnDeviceEvent(3, 0xFFFF0000u, 3), 1);
     EXPECT_EQ(library.FlashCallCount(), 0u);
 }
 
 TEST_F(DeviceEventsTest, ArrivalNamingAnEmptySlotReportsTheIndex) {
     AutoDownload = 1;
-    EXPECT_EQ(OnDeviceEvent(3, 0x8002, 3), 0);
+    SearchedBefore({DeviceA()}, {DeviceA(), DeviceB()});
+    EXPECT_EQ(OnDeviceEvent(3, 0x8002, 2), 0);
     EXPECT_EQ(selectionAtWrite, (std::vector<std::pair<uint32_t, int>>{{2, 1}}));
     EXPECT_EQ(dialog->LogLines().back(), "Invalid device index(15)");
 }
 
 TEST_F(DeviceEventsTest, CountBeyondTheTableIsHarmless) {
     AutoDownload = 1;
+    SearchedBefore({}, library.Devices());
     library.SetEnumResult(40);
     EXPECT_EQ(OnDeviceEvent(3, 0xFFFFFFFFu, 40), 0);
     EXPECT_EQ(dialog->Get(IDC_DEVICE_LIST).entries.size(), 16u);
     // Slots 3..15 are the same zero record: one device, written once.
     EXPECT_EQ(library.FlashCallCount(), 4u);
-    EXPECT_FALSE(ConfigRunBusy());
+    EXPECT_FALSE(RunInProgress());
 }
 
 TEST_F(DeviceEventsTest, ArrivalInsideASearchIsAnsweredByItAndConfiguredAfterIt) {
@@ -85,7 +93,7 @@ TEST_F(DeviceEventsTest, ArrivalInsideASearchIsAnsweredByItAndConfiguredAfterIt)
     // that search's table already holds the new device, so it answers the
     // event and configures the device once the list holds it.
     AutoDownload = 1;
-    library.SetDevices({DeviceA(), DeviceB()});
+    SearchedBefore({DeviceA(), DeviceB()}, {DeviceA(), DeviceB()});
     int32_t answer = -1;
     library.SetOnEnum([&] {
         if (answer != -1)
@@ -96,56 +104,35 @@ TEST_F(DeviceEventsTest, ArrivalInsideASearchIsAnsweredByItAndConfiguredAfterIt)
     });
     EXPECT_EQ(RefreshDeviceList(), 3u);
     EXPECT_EQ(answer, 1); // handed to the search it came inside
-    EXPECT_EQ(library.EnumCalls(), 1);
+    EXPECT_EQ(library.EnumCalls(), 2);
     EXPECT_EQ(selectionAtWrite, (std::vector<std::pair<uint32_t, int>>{{3, 2}}));
     EXPECT_EQ(dialog->LogLines().back(), "<3#ISP DEV:01-02-03-04-05-06> config succ");
 }
 
-TEST_F(DeviceEventsTest, ArrivedDeviceIsWrittenOnceWhereverItIsWhenItsRunStarts) {
-    // The library's own thread reports an arrival in slot 2 while a search
-    // runs, then a removal before the arrival's run starts.
-    AutoDownload = 1;
-    const IspDeviceInfo deviceC = MakeDevice(3, {1, 2, 3, 4, 5, 6}, 0x0300);
-    struct Case {
-        const char* what;
-        std::vector<IspDeviceInfo> after;
-        std::vector<std::pair<uint32_t, int>> writes;
-        std::string lastLine;
-    };
-    const Case cases[] = {
-        {"device 1 leaves, device 3 moves to slot 1",
-         {DeviceB(), deviceC},
-         {{3, 1}},
-         "<3#ISP DEV:01-02-03-04-05-06> config succ"},
-        {"device 3 leaves again",
-         {DeviceA(), DeviceB()},
-         {},
-         "<3#ISP DEV:01-02-03-04-05-06> removed before config"},
-    };
-    for (const Case& c : cases) {
-        library.SetDevices({DeviceA(), DeviceB()});
-        RefreshDeviceList();
-        selectionAtWrite.clear();
-        std::vector<int32_t> answers;
-        bool fired = false;
-        library.SetOnEnum([&] {
-            if (std::exchange(fired, true))
-                return;
-            std::thread([&] {
-                library.SetDevices({DeviceA(), DeviceB(), deviceC});
-                answers.push_back(OnDeviceEvent(kIspEventArrival, 0x4, 3));
-                library.SetDevices(c.after);
-                answers.push_back(OnDeviceEvent(2, 0x1, 2));
-            }).join();
-        });
-        RefreshDeviceList();
-        library.SetOnEnum(nullptr);
-
-        // Both handed to the search at work, which configures nothing itself.
-        EXPECT_EQ(answers, (std::vector<int32_t>{1, 1})) << c.what;
-        EXPECT_EQ(selectionAtWrite, c.writes) << c.what;
-        EXPECT_EQ(dialog->LogLines().back(), c.lastLine) << c.what;
-        for (const std::string& line : dialog->LogLines())
-            EXPECT_EQ(line.find("Invalid device index"), std::string::npos) << c.what;
-    }
+TEST_F(DeviceEventsTest, ArrivalsDuringAWriteAreWrittenAfterItWhereverTheyAre) {
+    // Devices 3 and 4 arrive together; while 3 is written, device 1 leaves
+    // (from another thread) and device 5 arrives. Every arrival still
+    // attached is written once, found by identity in the table of its turn.
+    dialog->SetChecked(IDC_AUTO_DOWNLOAD, true);
+    ASSERT_EQ(ApplyIspOptions(), 1);
+    const IspDeviceInfo c = MakeDevice(3, {3, 3, 3, 3, 3, 3}, 0x0300);
+    const IspDeviceInfo d = MakeDevice(4, {4, 4, 4, 4, 4, 4}, 0x0400);
+    const IspDeviceInfo e = MakeDevice(5, {5, 5, 5, 5, 5, 5}, 0x0500);
+    SearchedBefore({DeviceA(), DeviceB()}, {DeviceA(), DeviceB(), c, d});
+    library.SetOnFlash([&](uint32_t id) {
+        selectionAtWrite.push_back({id, dialog->Get(IDC_DEVICE_LIST).selection});
+        if (id != 3)
+            return;
+        std::thread([&] {
+            library.SetDevices({DeviceB(), c, d});
+            EXPECT_EQ(OnDeviceEvent(2, 0x1, 3), 1); // deferred
+            library.SetDevices({DeviceB(), c, d, e});
+            EXPECT_EQ(OnDeviceEvent(3, 0x8, 4), 1);
+        }).join();
+    });
+    EXPECT_EQ(OnDeviceEvent(3, 0xC, 4), 0);
+    EXPECT_EQ(selectionAtWrite, (std::vector<std::pair<uint32_t, int>>{{3, 2}, {4, 2}, {5, 3}}));
+    EXPECT_EQ(dialog->PostedClicks(), (std::vector<int>{IDC_FIND_DEVICES}));
+    for (const std::string& line : dialog->LogLines())
+        EXPECT_EQ(line.find("removed"), std::string::npos) << line;
 }

@@ -1,0 +1,399 @@
+// Searches, device events and configuration runs.
+//
+// The work is of two kinds: a search (the library asked, then the device
+// table and the list refilled) and a run (one device written). Both use the
+// library, the table and the list, and a run the one image buffer, so one
+// thread at a time does them, "the thread at work". The rules:
+//
+// 1. Nobody waits for another thread. Whoever asks for work while no thread
+//    is at work becomes the thread at work: it does its own work and all work
+//    asked for meanwhile, and gives the role up in the same locked step that
+//    finds nothing left, so no request is ever left without a thread. Anyone
+//    else records the request and returns.
+// 2. The dialog's thread is never the thread at work: it must not block on
+//    the library (which may hold its own lock while a callback sends to the
+//    dialog). A press of configure queues its device and starts a worker
+//    thread; an event reported on the dialog's thread, from inside a
+//    registration, starts one when no thread is at work.
+// 3. Searches go before runs. A run starts only when no search is asked for,
+//    so its table is newer than every device event recorded before it began.
+// 4. A device event asks for a search, except one reported on the thread at
+//    work from inside its own Tamla_EnumDevices call: the library reports
+//    there what that call's answer already holds, so the call answers it, and
+//    a library that calls back inside every search cannot keep the tool
+//    searching. A search answers every request recorded before its library
+//    call starts; one recorded later asks for one more search.
+// 5. An event during a run is deferred: the search it asks for comes after
+//    the run, and the run's end posts a click on find devices (unless the tool
+//    is closing), which registers the options again and searches once more.
+//    Once a close is decided, work still asked for is dropped unseen.
+// 6. A run writes a device named by its id and unique id and found in the
+//    table when the run starts: the device whose entry was selected at the
+//    press, or a device an arrival brought. A device the table no longer
+//    holds gets "<label> removed before config" and no write.
+// 7. Arrivals, with automatic download. An event's mask names slots of the
+//    library's table at that moment, which later changes shift, so arrived
+//    devices are found by identity: each device a search finds that the
+//    search before it did not is new. New devices wait, as long as searches
+//    still find them, for an arrival to be reported; the first search that
+//    answers an arrival queues one run for each device waiting, in slot
+//    order. So a device that arrives during a run is written after it, and
+//    one a search finds before its arrival is reported is written too.
+//    Devices found by the first search, or while automatic download is off,
+//    are not new. Events do not name devices, so a device that leaves and
+//    comes back between two searches cannot be told from one that stayed.
+//
+// Lock: CoordinationLock, a leaf lock around the state below, held for a few
+// flag updates or a copy, never across a library call, a dialog access or a
+// log line.
+#include "device_coordination.h"
+
+#include "close_guard.h"
+#include "config_run.h"
+#include "core_mutex.h"
+#include "device_discovery.h"
+#include "isp_api.h"
+#include "log.h"
+#include "platform.h"
+#include "resource.h"
+#include "shared_state.h"
+#include "worker_jobs.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace {
+// Presses and arrivals waiting for their runs: one search queues at most 32
+// (16 arrived devices and 16 slot numbers that named none); buttons are
+// disabled while a run writes, so presses rarely pile up.
+constexpr size_t kRunQueueSize = 32;
+
+CoreMutex CoordinationLock;
+bool Working = false;      // a thread is at work
+bool SearchAsked = false;  // a search is due
+bool ArrivalAsked = false; // ... and answers an arrival
+uint32_t InvalidAsked = 0; // arrival bits that named no device
+bool InsideEnum = false;   // the thread at work is inside Tamla_EnumDevices
+uint32_t EnumThread = 0;   // ... on this thread
+bool ArrivalInsideEnum = false;
+uint32_t InvalidInsideEnum = 0;
+bool Running = false;    // a run is going on
+bool ClickAsked = false; // an event came during it
+std::array<RunRequest, kRunQueueSize> RunQueue{};
+size_t QueueHead = 0;
+size_t QueueLength = 0;
+uint32_t LastTicket = 0;
+
+// Only the thread at work touches these; the role, and with it the state,
+// passes between threads under CoordinationLock.
+std::array<IspDeviceInfo, kDeviceSlots> Waiting{}; // new devices waiting for an arrival
+size_t WaitingCount = 0;
+bool Searched = false;
+
+thread_local bool t_dialogThread = false;
+
+enum class Role { None, Work, StartWorker };
+
+// Under CoordinationLock: what the caller does about the work now recorded.
+Role TakeRoleLocked() {
+    if (Working)
+        return Role::None;
+    if (t_dialogThread)
+        return Role::StartWorker;
+    Working = true;
+    return Role::Work;
+}
+
+// Under CoordinationLock. Queues what fits, in order; returns how many did.
+size_t QueueLocked(const RunRequest* requests, size_t count) {
+    size_t taken = 0;
+    for (; taken < count && QueueLength < kRunQueueSize; ++taken) {
+        RunQueue[(QueueHead + QueueLength) % kRunQueueSize] = requests[taken];
+        ++QueueLength;
+    }
+    return taken;
+}
+
+void LogRefused(const RunRequest* requests, size_t from, size_t count) {
+    for (size_t i = from; i < count; ++i)
+        LogPrintf("Too many configuration requests waiting; device index(%d) not configured",
+                  static_cast<int>(requests[i].slot));
+}
+
+void Queue(const RunRequest* requests, size_t count) {
+    size_t queued = 0;
+    {
+        CoreLock lock(CoordinationLock);
+        queued = QueueLocked(requests, count);
+    }
+    LogRefused(requests, queued, count);
+}
+
+// The run for a slot as the table stands now: the device in it, or the
+// slot's number when it holds none.
+RunRequest PressedRequest(uint32_t slot) {
+    RunRequest request{RunRequest::Kind::Pressed, slot, {}, 0};
+    if (!CopyValidSlot(slot, &request.device))
+        request.kind = RunRequest::Kind::NoDevice;
+    return request;
+}
+
+enum class Step { Search, Run, Done };
+
+Step NextStep(RunRequest* run) {
+    // Once the tool is closing, work still asked for is dropped unseen.
+    const bool closing = CloseDecided();
+    CoreLock lock(CoordinationLock);
+    if (closing) {
+        SearchAsked = ArrivalAsked = false;
+        InvalidAsked = 0;
+        QueueLength = 0;
+        Working = false;
+        return Step::Done;
+    }
+    if (SearchAsked)
+        return Step::Search;
+    if (QueueLength != 0) {
+        *run = RunQueue[QueueHead];
+        QueueHead = (QueueHead + 1) % kRunQueueSize;
+        --QueueLength;
+        Running = true;
+        return Step::Run;
+    }
+    Working = false;
+    return Step::Done;
+}
+
+struct SearchAnswer {
+    std::array<IspDeviceInfo, kDeviceSlots> found;
+    int32_t result; // what the library said, an error read as 0
+    bool arrival;   // the search answers an arrival
+    uint32_t invalid;
+};
+
+// Asks the library, answering every request recorded so far and every report
+// made on this thread inside the call.
+void AskLibrary(SearchAnswer& answer) {
+    {
+        CoreLock lock(CoordinationLock);
+        SearchAsked = false;
+        answer.arrival = std::exchange(ArrivalAsked, false);
+        answer.invalid = std::exchange(InvalidAsked, 0u);
+        InsideEnum = true;
+        EnumThread = CurrentThreadId();
+    }
+    answer.found = {};
+    answer.result = Tamla_EnumDevices(answer.found.data(), kDeviceSlots);
+    // A negative result is an error, not a count: nothing was found.
+    if (answer.result < 0)
+        answer.result = 0;
+    CoreLock lock(CoordinationLock);
+    InsideEnum = false;
+    answer.arrival |= std::exchange(ArrivalInsideEnum, false);
+    answer.invalid |= std::exchange(InvalidInsideEnum, 0u);
+}
+
+bool Holds(const IspDeviceInfo* devices, size_t count, const IspDeviceInfo& device) {
+    return std::any_of(devices, devices + count,
+                       [&](const IspDeviceInfo& d) { return SameDevice(d, device); });
+}
+
+// Brings the devices waiting for an arrival up to date with a search, and
+// queues their runs when the search answers an arrival.
+void QueueArrivals(const std::array<IspDeviceInfo, kDeviceSlots>& before, uint32_t beforeCount,
+                   const SearchAnswer& answer) {
+    const uint32_t count = std::min(static_cast<uint32_t>(answer.result), kDeviceSlots);
+    std::array<IspDeviceInfo, kDeviceSlots> waiting{};
+    size_t waitingCount = 0;
+    for (uint32_t slot = 0; slot < count; ++slot) {
+        const IspDeviceInfo& device = answer.found[slot];
+        const bool isNew = Searched && !Holds(before.data(), beforeCount, device);
+        if ((isNew || Holds(Waiting.data(), WaitingCount, device)) &&
+            !Holds(waiting.data(), waitingCount, device))
+            waiting[waitingCount++] = device;
+    }
+    Searched = true;
+    if (AutoDownload.load() == 0)
+        waitingCount = 0;
+    if (!answer.arrival) {
+        Waiting = waiting;
+        WaitingCount = waitingCount;
+        return;
+    }
+    WaitingCount = 0;
+    std::array<RunRequest, 2 * kDeviceSlots> runs{};
+    size_t n = 0;
+    for (size_t i = 0; i < waitingCount; ++i)
+        runs[n++] = {RunRequest::Kind::Arrival, 0, waiting[i], 0};
+    for (uint32_t slot = 0; slot < kDeviceSlots; ++slot)
+        if ((answer.invalid & (1u << slot)) != 0)
+            runs[n++] = {RunRequest::Kind::NoDevice, slot, {}, 0};
+    Queue(runs.data(), n);
+}
+
+void Search() {
+    EnableActionButtons(false);
+    SearchAnswer answer;
+    AskLibrary(answer);
+    uint32_t beforeCount = 0;
+    const std::array<IspDeviceInfo, kDeviceSlots> before = CopyDeviceTable(&beforeCount);
+    ShowDevices(answer.found, answer.result);
+    QueueArrivals(before, beforeCount, answer);
+    EnableActionButtons(true);
+}
+
+// Returns 1 when the run was made, 0 when it ended unseen for a close.
+size_t Run(const RunRequest& run) {
+    const bool made = RunConfiguration(run);
+    bool click = false;
+    {
+        CoreLock lock(CoordinationLock);
+        Running = false;
+        click = std::exchange(ClickAsked, false);
+    }
+    if (click)
+        PostClickUnlessClosing(IDC_FIND_DEVICES);
+    return made ? 1 : 0;
+}
+
+// The thread at work: does all there is, then gives the role up.
+size_t Work() {
+    size_t runs = 0;
+    for (;;) {
+        RunRequest run{};
+        switch (NextStep(&run)) {
+        case Step::Search:
+            Search();
+            break;
+        case Step::Run:
+            runs += Run(run);
+            break;
+        case Step::Done:
+            return runs;
+        }
+    }
+}
+
+size_t Act(Role role) {
+    switch (role) {
+    case Role::Work:
+        return Work();
+    case Role::StartWorker:
+        StartSearchWorker();
+        return 0;
+    case Role::None:
+        return 0;
+    }
+    return 0;
+}
+} // namespace
+
+uint32_t RefreshDeviceList() {
+    Role role = Role::None;
+    {
+        CoreLock lock(CoordinationLock);
+        SearchAsked = true;
+        role = TakeRoleLocked();
+    }
+    Act(role);
+    return DeviceCount.load();
+}
+
+uint32_t ConfigureDevice(uint32_t index) {
+    const RunRequest request = PressedRequest(index);
+    Role role = Role::None;
+    size_t queued = 0;
+    {
+        CoreLock lock(CoordinationLock);
+        queued = QueueLocked(&request, 1);
+        role = TakeRoleLocked();
+    }
+    LogRefused(&request, queued, 1);
+    Act(role);
+    return 0;
+}
+
+uint32_t QueuePressedDevice(uint32_t selection) {
+    RunRequest request = PressedRequest(selection);
+    size_t queued = 0;
+    {
+        CoreLock lock(CoordinationLock);
+        request.ticket = ++LastTicket;
+        queued = QueueLocked(&request, 1);
+    }
+    LogRefused(&request, queued, 1);
+    return request.ticket;
+}
+
+bool WithdrawPress(uint32_t ticket) {
+    CoreLock lock(CoordinationLock);
+    for (size_t i = 0; i < QueueLength; ++i) {
+        if (RunQueue[(QueueHead + i) % kRunQueueSize].ticket != ticket)
+            continue;
+        for (size_t k = i; k + 1 < QueueLength; ++k)
+            RunQueue[(QueueHead + k) % kRunQueueSize] =
+                RunQueue[(QueueHead + k + 1) % kRunQueueSize];
+        --QueueLength;
+        return true;
+    }
+    return false;
+}
+
+size_t RunQueuedWork() {
+    Role role = Role::None;
+    {
+        CoreLock lock(CoordinationLock);
+        role = TakeRoleLocked();
+    }
+    return Act(role);
+}
+
+ReportAnswer ReportDeviceChange(const DeviceReport& report) {
+    Role role = Role::None;
+    {
+        CoreLock lock(CoordinationLock);
+        if (InsideEnum && EnumThread == CurrentThreadId()) {
+            ArrivalInsideEnum |= report.arrival;
+            InvalidInsideEnum |= report.invalidSlots;
+            return {false, 0};
+        }
+        SearchAsked = true;
+        ArrivalAsked |= report.arrival;
+        InvalidAsked |= report.invalidSlots;
+        if (Running) {
+            ClickAsked = true;
+            return {true, 0};
+        }
+        role = TakeRoleLocked();
+    }
+    return {false, Act(role)};
+}
+
+OnDialogThread::OnDialogThread() : outer_(t_dialogThread) { t_dialogThread = true; }
+OnDialogThread::~OnDialogThread() { t_dialogThread = outer_; }
+
+#if CORE_TESTING
+bool WorkInProgress() {
+    CoreLock lock(CoordinationLock);
+    return Working;
+}
+
+bool RunInProgress() {
+    CoreLock lock(CoordinationLock);
+    return Running;
+}
+
+bool SearchRequestPending() {
+    CoreLock lock(CoordinationLock);
+    return SearchAsked;
+}
+
+void ResetDeviceCoordination() {
+    CoreLock lock(CoordinationLock);
+    Working = SearchAsked = ArrivalAsked = InsideEnum = ArrivalInsideEnum = false;
+    Running = ClickAsked = Searched = false;
+    InvalidAsked = InvalidInsideEnum = EnumThread = LastTicket = 0;
+    QueueHead = QueueLength = WaitingCount = 0;
+}
+#endif
