@@ -1,0 +1,973 @@
+// A randomized schedule test of the device coordination. Each seed drives the
+// real core, with the fake dialog on a dialog thread of its own, against a
+// model of the library that keeps a set of attached programmers: a user
+// plugs and unplugs them, presses find devices and configure, changes the
+// selection and may close the tool; the library reports the changes from
+// one or two threads of its own, and (as the seed says) also from inside
+// Tamla_EnumDevices and Tamla_SetIspOption on the caller's thread, nested
+// inside callbacks too, and under a lock of its own. When everything is
+// quiet, the record of what the library, the dialog and the log saw is
+// checked against the tool's rules.
+//
+//   schedule_simulation [--first S] [--seeds N] [--seed S] [--free] [--trace] [--show]
+//
+// Controlled (the default): one thread runs at a time and the seed picks the
+// next at every seam, so a failing seed replays exactly (--seed S --trace
+// prints its whole schedule; --show prints what each seed did). --free runs the same scenarios on
+// free threads, for the thread sanitizer.
+#include "scheduler.h"
+
+#include "close_guard.h"
+#include "core_mutex.h"
+#include "device_coordination.h"
+#include "device_text.h"
+#include "dialog_access.h"
+#include "dialog_commands.h"
+#include "fake_dialog.h"
+#include "isp_api.h"
+#include "platform.h"
+#include "resource.h"
+#include "shared_state.h"
+#include "worker_jobs.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+constexpr int kPool = 10;              // programmers the user may plug in
+constexpr uint64_t kOpen = UINT64_MAX; // an interval still open
+using sched::WorldLock;
+
+struct Report {
+    int32_t code;
+    uint32_t mask;
+    uint32_t count;
+};
+struct EventSeen {
+    Report report;
+    uint64_t entered;
+    uint64_t returned;
+    bool async; // from a library thread, not inside a call
+};
+struct Scan {
+    uint64_t step;
+    std::vector<int> devices;
+};
+struct Write {
+    int device;
+    uint64_t start;
+    uint64_t end;
+    uint32_t thread;
+    int32_t result;
+};
+struct Press {
+    uint64_t step;
+    int device; // -1: no entry selected
+};
+struct Line {
+    uint64_t step;
+    uint32_t thread;
+    std::string text;
+};
+struct SentOp {
+    std::function<void()> work;
+    bool done = false;
+};
+
+// The scenario, fixed by the seed before the run.
+struct Scenario {
+    bool insideCalls = false;
+    bool underLock = false;
+    bool autoDownload = false;
+    int eventThreads = 1;
+    int attachedAtStart = 0;
+    bool waitForStartUp = true;
+    uint32_t patience = 1; // the most seams the user waits between two actions
+    std::vector<int> actions;
+};
+
+// Everything shared, under sched::WorldLock.
+struct World {
+    Scenario scenario;
+    std::vector<int> attached; // by slot
+    std::array<std::vector<std::pair<uint64_t, uint64_t>>, kPool> intervals;
+    std::deque<Report> events;
+    int delivering = 0;
+    uint32_t callbackField = 0;
+    uint32_t libraryOwner = 0;
+    int libraryDepth = 0;
+    std::deque<SentOp*> sent;
+    std::deque<std::pair<std::string, std::function<void()>>> posted;
+    uint32_t dialogThread = 0;
+    bool dialogBusy = false;
+    bool destroyed = false;
+    bool stop = false;
+    int workersAlive = 0;
+    bool userDone = false;
+    uint64_t lastUserAction = 0;
+    std::map<const CoreMutex*, uint32_t> coreOwners;
+
+    std::vector<std::string> log; // the actions and switches, for the report
+    std::vector<EventSeen> seen;
+    std::vector<Scan> scans;
+    std::vector<Write> writes;
+    std::vector<Press> presses;
+    std::vector<Line> lines;
+    uint64_t closeStep = kOpen;    // the first close asked for
+    uint64_t closeDecided = kOpen; // ... and answered
+    bool closeDeferred = false;
+};
+World g;
+std::unique_ptr<class SimDialog> g_dialog;
+
+IspDeviceInfo PoolDevice(int k) {
+    IspDeviceInfo device{};
+    device.deviceId = uint32_t(k + 1);
+    device.bootVersion = uint16_t(0x200 + k);
+    const uint8_t uid[6] = {0xD0, uint8_t(k), 0x5A, uint8_t(3 * k), 0x00, uint8_t(0xF0 - k)};
+    std::memcpy(device.uniqueId, uid, sizeof(uid));
+    std::snprintf(device.name, sizeof(device.name), "PROG-%d", k);
+    return device;
+}
+
+std::string Label(int k) {
+    char text[128];
+    FormatUidLabel(text, sizeof(text), PoolDevice(k));
+    return text;
+}
+
+int DeviceOfLabel(const std::string& label) {
+    for (int k = 0; k < kPool; ++k)
+        if (Label(k) == label)
+            return k;
+    return -1;
+}
+
+uint32_t SlotBits(size_t n) { return n >= 16 ? 0xFFFFu : (1u << n) - 1; }
+
+std::string Describe(const Report& r) {
+    char text[64];
+    std::snprintf(text, sizeof(text), "code=%d mask=0x%04X count=%u", r.code, r.mask, r.count);
+    return text;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// ---- The library model -----------------------------------------------------
+
+thread_local int t_callbackDepth = 0;
+
+// The library's own lock, when the seed gives it one: recursive, held by an
+// event thread while it calls back and taken by the searches and writes.
+void LockLibrary() {
+    if (!g.scenario.underLock)
+        return;
+    const uint32_t me = sched::CurrentId();
+    for (;;) {
+        sched::WaitUntil("the library's lock",
+                         [me] { return g.libraryOwner == 0 || g.libraryOwner == me; });
+        WorldLock lock;
+        if (g.libraryOwner == 0 || g.libraryOwner == me) {
+            g.libraryOwner = me;
+            ++g.libraryDepth;
+            return;
+        }
+    }
+}
+
+void UnlockLibrary() {
+    if (!g.scenario.underLock)
+        return;
+    WorldLock lock;
+    if (--g.libraryDepth == 0)
+        g.libraryOwner = 0;
+}
+
+int32_t CallBack(const Report& report, bool async) {
+    sched::Seam("callback " + Describe(report));
+    size_t index = 0;
+    uint32_t field = 0;
+    {
+        WorldLock lock;
+        field = g.callbackField;
+        index = g.seen.size();
+        g.seen.push_back({report, sched::Now(), 0, async});
+    }
+    if (++t_callbackDepth > 6)
+        sched::Fail("callbacks nested six deep on one thread");
+    const DeviceEventCallback callback = IspDecodeCallback(field);
+    const int32_t answer = callback ? callback(report.code, report.mask, report.count) : -1;
+    --t_callbackDepth;
+    WorldLock lock;
+    g.seen[index].returned = sched::Now();
+    return answer;
+}
+
+// Inside an export, on the caller's thread: the events queued so far, taken
+// once, and a report of the attached set (code 3 in a registration, as an
+// arrival of what is attached; code 1 in a search).
+void ReportInsideCall(int32_t code) {
+    if (!g.scenario.insideCalls)
+        return;
+    if (sched::Choose(2) == 0) {
+        std::deque<Report> taken;
+        {
+            WorldLock lock;
+            taken.swap(g.events);
+            g.delivering += int(taken.size());
+        }
+        for (const Report& report : taken) {
+            CallBack(report, false);
+            WorldLock lock;
+            --g.delivering;
+        }
+    }
+    if (sched::Choose(2) == 0) {
+        Report report{};
+        {
+            WorldLock lock;
+            report = {code, SlotBits(g.attached.size()), uint32_t(g.attached.size())};
+        }
+        if (code != kIspEventArrival || report.count != 0)
+            CallBack(report, false);
+    }
+}
+
+void EventThread() {
+    for (;;) {
+        sched::WaitUntil("an event to deliver", [] { return g.stop || !g.events.empty(); });
+        Report report{};
+        {
+            WorldLock lock;
+            if (g.stop)
+                return;
+            if (g.events.empty())
+                continue;
+            report = g.events.front();
+            g.events.pop_front();
+            ++g.delivering;
+        }
+        LockLibrary();
+        CallBack(report, true);
+        UnlockLibrary();
+        WorldLock lock;
+        --g.delivering;
+    }
+}
+
+bool Attached(int device) {
+    return std::find(g.attached.begin(), g.attached.end(), device) != g.attached.end();
+}
+} // namespace
+
+extern "C" {
+int32_t Tamla_EnumDevices(IspDeviceInfo* devices, uint32_t maxCount) {
+    sched::Seam("Tamla_EnumDevices");
+    ReportInsideCall(1);
+    LockLibrary();
+    int32_t count = 0;
+    {
+        WorldLock lock;
+        count = int32_t(g.attached.size());
+        for (uint32_t i = 0; i < maxCount && i < g.attached.size(); ++i)
+            devices[i] = PoolDevice(g.attached[i]);
+        g.scans.push_back({sched::Now(), g.attached});
+    }
+    UnlockLibrary();
+    sched::Seam("Tamla_EnumDevices returns " + std::to_string(count));
+    return count;
+}
+
+int32_t Tamla_SetIspOption(IspOption* option) {
+    sched::Seam("Tamla_SetIspOption");
+    {
+        WorldLock lock;
+        g.callbackField = IspGetU32(*option, isp_option::kCallback);
+    }
+    ReportInsideCall(kIspEventArrival);
+    return 1;
+}
+
+int32_t Tamla_FlashProgramB(uint32_t deviceId, const uint8_t* image, uint32_t length, int32_t,
+                            int32_t, int32_t, int32_t) {
+    sched::Seam("Tamla_FlashProgramB " + std::to_string(deviceId));
+    if (image == nullptr || length != 0xF000)
+        sched::Fail("a write without a whole image");
+    LockLibrary();
+    size_t index = 0;
+    {
+        WorldLock lock;
+        index = g.writes.size();
+        g.writes.push_back({int(deviceId) - 1, sched::Now(), kOpen, sched::CurrentId(), 0});
+    }
+    UnlockLibrary();
+    for (uint32_t i = 2 + sched::Choose(4); i > 0; --i)
+        sched::Seam("writing");
+    LockLibrary();
+    int32_t result = 0;
+    {
+        WorldLock lock;
+        result = Attached(g.writes[index].device) ? 1 : 0;
+        g.writes[index].end = sched::Now();
+        g.writes[index].result = result;
+    }
+    UnlockLibrary();
+    return result;
+}
+}
+
+// ---- The platform ------------------------------------------------------------
+
+bool LoadFirmwarePayload(const uint8_t** data, uint32_t* size) {
+    static const std::array<uint8_t, 256> payload = [] {
+        std::array<uint8_t, 256> bytes{};
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = uint8_t(i * 7);
+        return bytes;
+    }();
+    *data = payload.data();
+    *size = uint32_t(payload.size());
+    return true;
+}
+
+void WriteDebugOutput(const char* text) {
+    sched::Seam("log");
+    std::string line(text);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    WorldLock lock;
+    g.lines.push_back({sched::Now(), sched::CurrentId(), line});
+}
+
+uint32_t CurrentThreadId() { return sched::CurrentId(); }
+
+bool StartWorkerThread(WorkerJob job, uint32_t argument) {
+    {
+        WorldLock lock;
+        ++g.workersAlive;
+    }
+    sched::Spawn(
+        job == WorkerJob::Configure ? "configure worker" : "search worker",
+        [job, argument] {
+            RunWorkerJob(job, argument);
+            WorldLock lock;
+            --g.workersAlive;
+        },
+        false);
+    return true;
+}
+
+void CoreMutex::lock() {
+    sched::Seam("a core lock");
+    if (sched::Controlled()) {
+        sched::WaitUntil("a core lock", [this] {
+            auto owner = g.coreOwners.find(this);
+            return owner == g.coreOwners.end() || owner->second == 0;
+        });
+        g.coreOwners[this] = sched::CurrentId();
+    }
+    mutex_.lock();
+}
+
+void CoreMutex::unlock() {
+    mutex_.unlock();
+    if (sched::Controlled())
+        g.coreOwners[this] = 0;
+}
+
+namespace {
+// ---- The dialog ----------------------------------------------------------------
+
+bool OnDialogThread() {
+    WorldLock lock;
+    return sched::CurrentId() == g.dialogThread;
+}
+
+void Post(std::string what, std::function<void()> work) {
+    WorldLock lock;
+    if (!g.destroyed)
+        g.posted.push_back({std::move(what), std::move(work)});
+}
+
+// Escape or the posted close: the dialog ends when the core says it may.
+void CloseDialog() {
+    {
+        WorldLock lock;
+        if (g.closeStep == kOpen)
+            g.closeStep = sched::Now();
+    }
+    const bool now = RequestClose();
+    WorldLock lock;
+    g.closeDecided = std::min(g.closeDecided, sched::Now());
+    g.closeDeferred = g.closeDeferred || !now;
+    g.destroyed = g.destroyed || now;
+    if (g.destroyed)
+        g.posted.clear();
+}
+
+// The fake dialog's controls, reached as the real dialog's are: an operation
+// from another thread waits until the dialog's thread has done it; once the
+// dialog is destroyed, it does nothing and answers 0.
+class SimDialog final : public DialogAccess {
+public:
+    FakeDialog inner;
+
+    bool IsChecked(int id) override {
+        return Send("IsChecked", false, [&] { return inner.IsChecked(id); });
+    }
+    uint32_t ReadUnsigned(int id) override {
+        return Send("ReadUnsigned", 0u, [&] { return inner.ReadUnsigned(id); });
+    }
+    int GetSelection(int id) override {
+        return Send("GetSelection", -1, [&] { return inner.GetSelection(id); });
+    }
+    void SetText(int id, const char* text) override {
+        Send("SetText", 0, [&] { return inner.SetText(id, text), 0; });
+    }
+    void Enable(int id, bool enabled) override {
+        Send(enabled ? "Enable" : "Disable", 0, [&] { return inner.Enable(id, enabled), 0; });
+    }
+    void ClearList(int id) override {
+        Send("ClearList", 0, [&] { return inner.ClearList(id), 0; });
+    }
+    void AddEntry(int id, const char* text) override {
+        Send("AddEntry", 0, [&] { return inner.AddEntry(id, text), 0; });
+    }
+    void SelectEntry(int id, int index) override {
+        Send("SelectEntry", 0, [&] { return inner.SelectEntry(id, index), 0; });
+    }
+    void AppendText(int id, const char* text) override {
+        Send("AppendText", 0, [&] { return inner.AppendText(id, text), 0; });
+    }
+    void PostClick(int id) override {
+        sched::Seam("PostClick " + std::to_string(id));
+        {
+            WorldLock lock;
+            if (id != kCloseCommandId && sched::Now() > g.closeDecided)
+                sched::Fail("a click on " + std::to_string(id) + " posted to a closing dialog");
+        }
+        inner.PostClick(id);
+        Post("the posted click of " + std::to_string(id), [id] {
+            if (id == kCloseCommandId)
+                CloseDialog();
+            else
+                HandleDialogCommand(id, 0);
+        });
+    }
+
+private:
+    template <typename Result, typename Operation>
+    Result Send(const char* what, Result fallback, Operation operation) {
+        sched::Seam(std::string("dialog ") + what);
+        if (OnDialogThread()) {
+            WorldLock lock;
+            return g.destroyed ? fallback : operation();
+        }
+        Result result = fallback;
+        SentOp op{[&] { result = operation(); }};
+        {
+            WorldLock lock;
+            if (g.destroyed)
+                return fallback;
+            g.sent.push_back(&op);
+        }
+        sched::WaitUntil(std::string("the dialog to do ") + what,
+                         [&op] { return op.done || g.destroyed; });
+        WorldLock lock;
+        return op.done ? result : fallback;
+    }
+};
+
+void DialogThread() {
+    {
+        WorldLock lock;
+        g.dialogThread = sched::CurrentId();
+    }
+    for (;;) {
+        sched::WaitUntil("a message", [] {
+            return g.stop || !g.sent.empty() || (!g.destroyed && !g.posted.empty());
+        });
+        SentOp* op = nullptr;
+        std::pair<std::string, std::function<void()>> posted;
+        {
+            WorldLock lock;
+            if (g.stop)
+                return;
+            if (!g.sent.empty()) {
+                op = g.sent.front();
+                g.sent.pop_front();
+            } else if (!g.destroyed && !g.posted.empty()) {
+                posted = std::move(g.posted.front());
+                g.posted.pop_front();
+            } else {
+                continue;
+            }
+            g.dialogBusy = true;
+        }
+        if (op != nullptr) {
+            op->work();
+            WorldLock lock;
+            op->done = true;
+        } else {
+            sched::Seam(posted.first);
+            posted.second();
+            WorldLock lock;
+            if (!StartsWith(posted.first, "the posted click"))
+                g.lastUserAction = sched::Now();
+        }
+        WorldLock lock;
+        g.dialogBusy = false;
+    }
+}
+
+// ---- The user ------------------------------------------------------------------
+
+enum Action { kPlug, kPlugTwo, kUnplug, kConfigure, kSelect, kFind, kRegister, kClose, kPause };
+const char* const kActionNames[] = {"plug", "plug two", "unplug", "configure", "select",
+                                    "find", "register", "close",  "pause"};
+
+void Attach(const std::vector<int>& devices) {
+    WorldLock lock;
+    Report report{kIspEventArrival, 0, 0};
+    for (int k : devices) {
+        report.mask |= 1u << g.attached.size();
+        g.attached.push_back(k);
+        g.intervals[k].push_back({sched::Now(), kOpen});
+    }
+    report.count = uint32_t(g.attached.size());
+    g.events.push_back(report);
+    g.log.push_back("  plug " + std::to_string(devices.size()) + ": " + Describe(report));
+}
+
+// One or two programmers not attached now: mostly new ones, sometimes one
+// that was attached before.
+std::vector<int> Unplugged(size_t want) {
+    std::vector<int> free;
+    {
+        WorldLock lock;
+        for (int k = 0; k < kPool; ++k)
+            if (!Attached(k))
+                free.push_back(k);
+    }
+    std::vector<int> chosen;
+    while (chosen.size() < want && !free.empty()) {
+        const size_t i = sched::Choose(uint32_t(free.size()));
+        chosen.push_back(free[i]);
+        free.erase(free.begin() + long(i));
+    }
+    return chosen;
+}
+
+void Unplug() {
+    const uint32_t n = [] {
+        WorldLock lock;
+        return uint32_t(g.attached.size());
+    }();
+    if (n == 0)
+        return;
+    const uint32_t slot = sched::Choose(n);
+    WorldLock lock;
+    const int k = g.attached[slot];
+    g.attached.erase(g.attached.begin() + slot);
+    g.intervals[k].back().second = sched::Now();
+    const Report report{2, 1u << slot, uint32_t(g.attached.size())};
+    g.events.push_back(report);
+    g.log.push_back("  unplug: " + Describe(report));
+}
+
+// A press of a button, as a user makes it: only while it is enabled.
+void PressButton(int id) {
+    if (!g_dialog->inner.Get(id).enabled)
+        return;
+    if (id == IDC_CONFIGURE) {
+        const FakeDialog::Control list = g_dialog->inner.Get(IDC_DEVICE_LIST);
+        const bool selected = list.selection >= 0 && size_t(list.selection) < list.entries.size();
+        WorldLock lock;
+        g.presses.push_back(
+            {sched::Now(), selected ? DeviceOfLabel(list.entries[size_t(list.selection)]) : -1});
+    }
+    HandleDialogCommand(id, 0);
+}
+
+void Act(Action action) {
+    {
+        WorldLock lock;
+        g.log.push_back(kActionNames[action]);
+    }
+    switch (action) {
+    case kPlug:
+    case kPlugTwo: {
+        const std::vector<int> devices = Unplugged(action == kPlug ? 1 : 2);
+        if (!devices.empty())
+            Attach(devices);
+        break;
+    }
+    case kUnplug:
+        Unplug();
+        break;
+    case kConfigure:
+        Post("a press of configure", [] { PressButton(IDC_CONFIGURE); });
+        break;
+    case kFind:
+        Post("a press of find devices", [] { PressButton(IDC_FIND_DEVICES); });
+        break;
+    case kSelect:
+        Post("a selection", [] {
+            const size_t entries = g_dialog->inner.Get(IDC_DEVICE_LIST).entries.size();
+            g_dialog->inner.Choose(IDC_DEVICE_LIST, int(sched::Choose(uint32_t(entries + 1))) - 1);
+            HandleDialogCommand(IDC_DEVICE_LIST, kListSelectionChanged);
+        });
+        break;
+    case kRegister:
+        Post("a registration", [] { HandleDialogCommand(IDC_PLUG_NOTIFY, 0); });
+        break;
+    case kClose:
+        Post("a close", CloseDialog);
+        break;
+    case kPause:
+        for (int i = 0; i < 4; ++i)
+            sched::Seam("the user waits");
+        break;
+    }
+    WorldLock lock;
+    g.lastUserAction = sched::Now();
+}
+
+bool Quiet() {
+    return g.userDone && g.workersAlive == 0 && g.events.empty() && g.delivering == 0 &&
+           g.sent.empty() && (g.destroyed || g.posted.empty()) && !g.dialogBusy;
+}
+
+Scenario MakeScenario(uint64_t seed) {
+    std::mt19937_64 random(seed * 0x9E3779B97F4A7C15ull + 1);
+    Scenario s;
+    s.insideCalls = random() % 2 == 0;
+    s.underLock = random() % 3 == 0;
+    s.autoDownload = random() % 2 == 0;
+    s.eventThreads = 1 + int(random() % 2);
+    s.attachedAtStart = int(random() % 4);
+    s.waitForStartUp = random() % 4 != 0;
+    s.patience = 1 + uint32_t(random() % 80);
+    const int weights[] = {6, 3, 5, 4, 2, 2, 1, 0, 2}; // by Action; a close is placed below
+    for (int n = 8 + int(random() % 17); n > 0; --n) {
+        int pick = int(random() % 25);
+        int action = 0;
+        while (pick >= weights[action])
+            pick -= weights[action++];
+        s.actions.push_back(action);
+    }
+    // One seed in four closes the tool somewhere along the way.
+    if (random() % 4 == 0)
+        s.actions.insert(s.actions.begin() + long(random() % s.actions.size()), kClose);
+    return s;
+}
+
+// ---- The rules -----------------------------------------------------------------
+
+const Scan* LastScanBefore(uint64_t step) {
+    const Scan* last = nullptr;
+    for (const Scan& scan : g.scans)
+        if (scan.step < step)
+            last = &scan;
+    return last;
+}
+
+bool Holds(const Scan* scan, int device) {
+    return scan != nullptr &&
+           std::find(scan->devices.begin(), scan->devices.end(), device) != scan->devices.end();
+}
+
+// "<label> tail" -> the programmer, or -1.
+int DeviceOfLine(const std::string& line, const std::string& tail) {
+    if (!StartsWith(line, "<") || !EndsWith(line, "> " + tail))
+        return -1;
+    return DeviceOfLabel(line.substr(1, line.size() - tail.size() - 3));
+}
+
+// Every search ends: once the user and the library's own threads are done,
+// the tool makes a bounded number of calls and rests (a run that never rests
+// fails on the step budget).
+void CheckSearchesEnd() {
+    uint64_t last = g.lastUserAction;
+    for (const EventSeen& e : g.seen)
+        if (e.async)
+            last = std::max(last, e.returned);
+    size_t scans = 0;
+    size_t writes = 0;
+    for (const Scan& scan : g.scans)
+        scans += scan.step > last ? 1 : 0;
+    for (const Write& write : g.writes)
+        writes += write.start > last ? 1 : 0;
+    if (scans > 6 + 2 * writes)
+        sched::Fail(std::to_string(scans) + " searches after the library went quiet");
+}
+
+// Writes: to attached programmers the tool knows of, none after the close,
+// and for each programmer as many as its presses and arrivals call for.
+void CheckWrites() {
+    const uint64_t firstScan = g.scans.empty() ? kOpen : g.scans.front().step;
+    const Write* previous = nullptr;
+    size_t afterClose = 0;
+    for (const Write& write : g.writes) {
+        if (write.device < 0 || write.device >= kPool)
+            sched::Fail("a write to an unknown device id");
+        const Scan* known = LastScanBefore(write.start);
+        if (!Holds(known, write.device))
+            sched::Fail("wrote " + Label(write.device) + ", which the last search did not find");
+        // An event reported wholly after the last search and before the
+        // previous write ended asks for a search before the next write.
+        for (const EventSeen& e : g.seen)
+            if (previous != nullptr && e.entered > known->step && e.returned < previous->end)
+                sched::Fail("wrote " + Label(write.device) + " at step " +
+                            std::to_string(write.start) + " without searching after the event " +
+                            Describe(e.report) + " of step " + std::to_string(e.entered));
+        afterClose += write.start > g.closeStep ? 1 : 0;
+        previous = &write;
+    }
+    if (afterClose > (g.closeDeferred ? 1u : 0u))
+        sched::Fail(std::to_string(afterClose) + " writes began after the close was decided");
+
+    const bool closed = g.closeStep != kOpen;
+    for (int k = 0; k < kPool; ++k) {
+        size_t arrivals = 0; // arrivals the tool can know of
+        size_t due = 0;      // ... of which still attached at the end
+        for (const auto& [from, to] : g.intervals[k]) {
+            // Attached before the first search, or back before any search
+            // saw it gone: no arrival the tool can tell.
+            if (!g.scenario.autoDownload || from < firstScan || Holds(LastScanBefore(from), k))
+                continue;
+            ++arrivals;
+            due += to == kOpen && !closed ? 1 : 0;
+        }
+        size_t presses = 0;
+        size_t outcomes = 0; // writes and "removed" lines
+        for (const Press& press : g.presses)
+            presses += press.device == k ? 1 : 0;
+        for (const Write& write : g.writes)
+            outcomes += write.device == k ? 1 : 0;
+        for (const Line& line : g.lines)
+            outcomes += DeviceOfLine(line.text, "removed before config") == k ? 1 : 0;
+        const size_t least = closed ? 0 : due + presses;
+        if (outcomes < least || outcomes > arrivals + presses)
+            sched::Fail(Label(k) + ": " + std::to_string(outcomes) +
+                        " writes and removed lines for " + std::to_string(presses) +
+                        " presses and " + std::to_string(arrivals) + " arrivals (" +
+                        std::to_string(due) + " still attached)");
+    }
+}
+
+// Every line is one of the tool's, and true of what it names.
+void CheckLines() {
+    size_t emptyPresses = 0;
+    for (const Press& press : g.presses)
+        emptyPresses += press.device < 0 ? 1 : 0;
+    size_t selectFirst = 0;
+    for (const Line& line : g.lines) {
+        const std::string& t = line.text;
+        const Write* before = nullptr; // this thread's last write before the line
+        const Write* after = nullptr;  // ... and its first after it
+        for (const Write& write : g.writes) {
+            if (write.thread != line.thread)
+                continue;
+            if (write.end < line.step)
+                before = &write;
+            else if (write.start > line.step && after == nullptr)
+                after = &write;
+        }
+        bool ok = false;
+        if (t == "Set isp option succ") {
+            ok = true;
+        } else if (t == "请先选择配置设备或者当前没有找到配置设备.") {
+            ok = ++selectFirst <= emptyPresses;
+        } else if (t == "Not found isp device") {
+            const Scan* scan = LastScanBefore(line.step);
+            ok = scan != nullptr && scan->devices.empty();
+        } else if (t == "A device is being written; the tool will close when the write ends.") {
+            // A write had passed the close guard: it ends after the line, or
+            // ended just before, its run still reporting (no search since).
+            const Write* last = nullptr;
+            for (const Write& write : g.writes) {
+                ok = ok || write.end > line.step;
+                last = write.end < line.step ? &write : last;
+            }
+            const Scan* scan = LastScanBefore(line.step);
+            ok = ok || (last != nullptr && (scan == nullptr || scan->step < last->end));
+        } else if (StartsWith(t, "Invalid device index(")) {
+            const int slot = std::atoi(t.c_str() + std::strlen("Invalid device index("));
+            for (const EventSeen& e : g.seen)
+                ok = ok || (e.report.code == kIspEventArrival && slot >= 0 && slot < 16 &&
+                            (e.report.mask >> slot & 1u) != 0 && uint32_t(slot) >= e.report.count);
+        } else if (const int begun = DeviceOfLine(t, "begin config..."); begun >= 0) {
+            ok = after != nullptr && after->device == begun;
+        } else if (const int done = DeviceOfLine(t, "config succ"); done >= 0) {
+            ok = before != nullptr && before->device == done && before->result != 0;
+        } else if (const int failed = DeviceOfLine(t, "config failure."); failed >= 0) {
+            ok = before != nullptr && before->device == failed && before->result == 0;
+        } else if (const int gone = DeviceOfLine(t, "removed before config"); gone >= 0) {
+            ok = !Holds(LastScanBefore(line.step), gone);
+        }
+        if (!ok)
+            sched::Fail("an untrue or unknown line at step " + std::to_string(line.step) + ": " +
+                        t);
+    }
+    if (selectFirst != emptyPresses)
+        sched::Fail("a press with nothing selected was not answered");
+}
+
+// At rest: the list shows what is attached, both buttons are enabled and no
+// work is marked going on.
+void CheckAtRest() {
+    if (WorkInProgress() || RunInProgress() || SearchRequestPending())
+        sched::Fail("work still marked going on at rest");
+    if (g.destroyed)
+        return;
+    std::vector<std::string> expected;
+    for (int k : g.attached)
+        expected.push_back(Label(k));
+    if (g_dialog->inner.Get(IDC_DEVICE_LIST).entries != expected)
+        sched::Fail("the list does not show the attached devices");
+    if (!g_dialog->inner.Get(IDC_FIND_DEVICES).enabled ||
+        !g_dialog->inner.Get(IDC_CONFIGURE).enabled)
+        sched::Fail("a button left disabled");
+}
+
+std::string Context() {
+    std::string text = "-- the user's actions and the library's reports:\n";
+    for (const std::string& entry : g.log)
+        text += "  " + entry + "\n";
+    text += "-- log lines:\n";
+    for (const Line& line : g.lines)
+        text += "  " + std::to_string(line.step) + " T" + std::to_string(line.thread) + ": " +
+                line.text + "\n";
+    return text;
+}
+
+struct Totals {
+    size_t seeds = 0, writes = 0, arrivals = 0, deferred = 0, inside = 0, closes = 0;
+};
+
+void RunSeed(uint64_t seed, sched::Mode mode, bool show, Totals& totals) {
+    g = World{};
+    g.scenario = MakeScenario(seed);
+    const Scenario& s = g.scenario;
+    char switches[200];
+    std::snprintf(switches, sizeof(switches),
+                  "switches: callbacks inside calls %s, under the library's lock %s, automatic "
+                  "download %s, %d event thread(s), %d attached at start, patience %u",
+                  s.insideCalls ? "on" : "off", s.underLock ? "on" : "off",
+                  s.autoDownload ? "on" : "off", s.eventThreads, s.attachedAtStart, s.patience);
+    g.log.push_back(switches);
+    for (int k = 0; k < s.attachedAtStart; ++k) {
+        g.attached.push_back(k);
+        g.intervals[k].push_back({0, kOpen});
+    }
+    ResetSharedState();
+    g_dialog = std::make_unique<SimDialog>();
+    g_dialog->inner.Choose(IDC_PORT_SELECT, 0);
+    g_dialog->inner.SetChecked(IDC_PLUG_NOTIFY, true);
+    g_dialog->inner.SetChecked(IDC_AUTO_DOWNLOAD, s.autoDownload);
+    SetDialogAccess(g_dialog.get());
+
+    sched::Begin(mode, seed, 200000);
+    sched::Spawn("dialog", DialogThread, true);
+    for (int i = 0; i < s.eventThreads; ++i)
+        sched::Spawn("library events", EventThread, true);
+    Post("the start-up", [] {
+        HandleDialogCommand(IDC_SET_ISP_OPTION, 0);
+        HandleDialogCommand(IDC_FIND_DEVICES, 0);
+    });
+    // Most users wait for the window to list what is attached before they
+    // act; some plug and press at once.
+    if (s.waitForStartUp)
+        sched::WaitUntil("the first search", [] { return !g.scans.empty(); });
+    for (int action : s.actions) {
+        sched::Seam("the user acts");
+        Act(Action(action));
+        // A user takes a while between two actions, the tool's threads run
+        // meanwhile.
+        for (uint32_t i = sched::Choose(s.patience); i > 0; --i)
+            sched::Seam("the user waits");
+    }
+    {
+        WorldLock lock;
+        g.userDone = true;
+    }
+    sched::WaitUntil("rest", Quiet);
+    CheckSearchesEnd();
+    CheckWrites();
+    CheckLines();
+    CheckAtRest();
+    sched::End([] { g.stop = true; });
+    SetDialogAccess(nullptr);
+    if (show)
+        std::printf("seed %llu passed\n%s-- the schedule:\n%s",
+                    static_cast<unsigned long long>(seed), Context().c_str(),
+                    sched::TraceText().c_str());
+
+    ++totals.seeds;
+    totals.writes += g.writes.size();
+    totals.closes += g.closeStep != kOpen ? 1 : 0;
+    for (const EventSeen& e : g.seen) {
+        totals.inside += e.async ? 0 : 1;
+        totals.arrivals += e.async && e.report.code == kIspEventArrival ? 1 : 0;
+    }
+    totals.deferred += g_dialog->inner.PostedClicks().size();
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    uint64_t first = 1;
+    uint64_t seeds = 300;
+    sched::Mode mode = sched::Mode::Controlled;
+    bool show = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--first" && i + 1 < argc)
+            first = std::strtoull(argv[++i], nullptr, 10);
+        else if (arg == "--seeds" && i + 1 < argc)
+            seeds = std::strtoull(argv[++i], nullptr, 10);
+        else if (arg == "--seed" && i + 1 < argc)
+            first = std::strtoull(argv[++i], nullptr, 10), seeds = 1;
+        else if (arg == "--free")
+            mode = sched::Mode::Free;
+        else if (arg == "--trace")
+            sched::SetFullTrace(true);
+        else if (arg == "--show")
+            show = true;
+        else {
+            std::fprintf(stderr,
+                         "usage: schedule_simulation [--first S] [--seeds N] [--seed S] [--free] "
+                         "[--trace] [--show]\n");
+            return 2;
+        }
+    }
+    sched::SetFailureContext(Context);
+    Totals totals;
+    for (uint64_t seed = first; seed < first + seeds; ++seed)
+        RunSeed(seed, mode, show, totals);
+    std::printf("schedule simulation (%s): seeds %llu..%llu passed: %zu writes, %zu arrivals "
+                "reported by the library's threads, %zu reports inside its calls, %zu clicks "
+                "posted by the core, %zu closes\n",
+                mode == sched::Mode::Controlled ? "controlled" : "free threads",
+                static_cast<unsigned long long>(first),
+                static_cast<unsigned long long>(first + seeds - 1), totals.writes, totals.arrivals,
+                totals.inside, totals.deferred, totals.closes);
+    return 0;
+}
