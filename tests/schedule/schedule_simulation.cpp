@@ -513,6 +513,9 @@ void DialogThread() {
             if (!g.sent.empty()) {
                 op = g.sent.front();
                 g.sent.pop_front();
+                // Sent to a destroyed window: its sender has had its answer.
+                if (g.destroyed)
+                    continue;
             } else if (!g.destroyed && !g.posted.empty()) {
                 posted = std::move(g.posted.front());
                 g.posted.pop_front();
