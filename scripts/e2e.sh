@@ -37,7 +37,7 @@ cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 
 # shellcheck source=scripts/wine-env.sh
-source scripts/wine-env.sh
+source scripts/wine-env.sh ""
 wine_choose_build e2e twin-pass
 ARCH=$WINE_DRIVE_ARCH
 if [ "$ARCH" = x64 ]; then

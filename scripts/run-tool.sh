@@ -61,7 +61,7 @@ fi
 
 bash scripts/install-deps.sh
 # shellcheck source=wine-env.sh
-source scripts/wine-env.sh
+source scripts/wine-env.sh ""
 wine_choose_build run-tool
 if [ "$WINE_DRIVE_ARCH" = x64 ]; then
     preset=windows-x64

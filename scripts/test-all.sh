@@ -18,7 +18,7 @@ bash scripts/install-deps.sh
 # Probed once here; the scripts and checks below inherit the answer. (In a
 # subshell: this shell must not keep the 32-bit prefix's Wine variables,
 # or the twin's checks would inherit them.)
-eval "$(bash -c 'source scripts/wine-env.sh && wine_probe_32bit && declare -p HOST_RUNS_32BIT HOST_32BIT_CAUSE')"
+eval "$(bash -c 'source scripts/wine-env.sh "" && wine_probe_32bit && declare -p HOST_RUNS_32BIT HOST_32BIT_CAUSE')"
 export HOST_RUNS_32BIT HOST_32BIT_CAUSE
 
 for preset in native-asan native-tsan; do
