@@ -19,7 +19,7 @@ ROOT=$(pwd)
 # The demo's steps; run on the (virtual) display, so every Wine program,
 # winepath included, sees it.
 demo_on_display() {
-    local stage_win dump_win dump shot
+    local stage_win dump_win dump shot status=0
     # shellcheck source=wine-env.sh
     source scripts/wine-env.sh "$WINEPREFIX"
     stage_win=$(wine_run "$WINE" winepath -w "$STAGE")
@@ -33,14 +33,16 @@ demo_on_display() {
         dump=$(wine_run "$WINE" winepath -u "$dump_win")
         echo
         echo "== decoded image $dump"
-        python3 scripts/decode-image.py "$dump" --firmware res/firmware.bin || true
+        python3 scripts/decode-image.py "$dump" --firmware res/firmware.bin || status=1
     else
         echo "run-tool: the driver named no image dump" >&2
+        status=1
     fi
     shot=$ROOT/build/demo/screenshot.png
     import -window root "$shot"
     echo "screenshot: $shot"
     wine_run "$WINE" "$DRIVER" close
+    return "$status"
 }
 
 demo=0
