@@ -11,7 +11,7 @@
 # decides, and E2E_ARCH=x64 forces the twin. BUILD_DIR (default
 # build/windows, or build/windows-x64) and WINE_PREFIX_DIR (default
 # build/wineprefix, or build/wineprefix-x64) choose another build tree and
-# prefix.
+# prefix; a build tree that is already configured is built as it is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -67,15 +67,19 @@ source scripts/wine-env.sh ""
 wine_choose_build run-tool
 if [ "$WINE_DRIVE_ARCH" = x64 ]; then
     preset=windows-x64
-    prefix=$ROOT/${WINE_PREFIX_DIR:-build/wineprefix-x64}
+    prefix=${WINE_PREFIX_DIR:-build/wineprefix-x64}
 else
     preset=windows
-    prefix=$ROOT/${WINE_PREFIX_DIR:-build/wineprefix}
+    prefix=${WINE_PREFIX_DIR:-build/wineprefix}
 fi
 # The demo's steps run in a second bash, which sources wine-env.sh again.
 export WINE_BUILD_ARCH=$WINE_DRIVE_ARCH
-BUILD=$ROOT/${BUILD_DIR:-build/$preset}
-cmake --preset "$preset" -B "$BUILD" >/dev/null
+BUILD=$(realpath -m "${BUILD_DIR:-build/$preset}")
+# The preset would override a given tree's own configuration (another
+# compiler's, say).
+if [ -z "${BUILD_DIR:-}" ] || [ ! -f "$BUILD/CMakeCache.txt" ]; then
+    cmake --preset "$preset" -B "$BUILD" >/dev/null
+fi
 cmake --build "$BUILD" -j 2
 
 STAGE=$BUILD/stage
@@ -87,6 +91,7 @@ fi
 
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh "$prefix"
+echo "run-tool: runs $STAGE/ProgrammerSetup.exe in the Wine prefix $WINEPREFIX"
 wine_prefix_ready
 wine_stop
 trap wine_stop EXIT
