@@ -33,6 +33,10 @@
 # en_US prefixes get its name with a suffix) and E2E_ARTIFACTS (default
 # build/e2e-artifacts) let a second copy run beside the shared one.
 set -euo pipefail
+if [ $# -gt 1 ] || [[ " $* " == *" -"* ]]; then
+    echo "usage: $0 [name-filter]" >&2
+    exit 2
+fi
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 

@@ -46,10 +46,10 @@ demo_on_display() {
 }
 
 demo=0
-case "${1:-}" in
-    --demo) demo=1 ;;
-    --demo-on-display) demo=2 ;; # internal: the demo's steps, already on a display
-    "") ;;
+case "$#:${1:-}" in
+    1:--demo) demo=1 ;;
+    1:--demo-on-display) demo=2 ;; # internal: the demo's steps, already on a display
+    0:) ;;
     *) echo "usage: $0 [--demo]" >&2; exit 2 ;;
 esac
 if [ "$demo" -eq 0 ] && { [ -z "${DISPLAY:-}" ] || [ -n "${FORCE_XVFB:-}" ]; }; then

@@ -6,6 +6,10 @@
 # 32-bit exe gets its static checks only and everything under Wine runs on
 # the twin (scripts/wine-env.sh decides; the summary says which).
 set -euo pipefail
+if [ $# -gt 0 ]; then
+    echo "usage: $0 (no arguments)" >&2
+    exit 2
+fi
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
