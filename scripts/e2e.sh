@@ -176,6 +176,7 @@ rm -rf "$ARTIFACTS" "$BUILD/e2e-runs" "$TWIN_BUILD/e2e-runs/x64-twin"
 mkdir -p "$ARTIFACTS"
 # Stop the prefixes' Wine however the suite ends.
 used_prefixes=()
+# shellcheck disable=SC2154 # p is the loop's variable, assigned when the trap runs
 trap 'for p in "${used_prefixes[@]}"; do WINEPREFIX=$p wineserver -k 2>/dev/null || true; done' EXIT
 
 # The twin's passes carry its name in their pictures and run folders.

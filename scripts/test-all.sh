@@ -25,6 +25,9 @@ bash scripts/install-deps.sh
 eval "$(bash -c 'source scripts/wine-env.sh "" && wine_probe_32bit && declare -p HOST_RUNS_32BIT HOST_32BIT_CAUSE')"
 export HOST_RUNS_32BIT HOST_32BIT_CAUSE
 
+step "shellcheck of the scripts"
+shellcheck -S warning scripts/*.sh cmake/*.sh .ci/run
+
 for preset in native-asan native-tsan; do
     step "native tests ($preset)"
     cmake --preset "$preset" >/dev/null

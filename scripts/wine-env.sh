@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that run the Windows build under Wine: a private
 # prefix under the build folder, no debug noise, and the one place that
 # decides which build this host's Wine can run.
