@@ -4,7 +4,8 @@
 # fuzzing run, the Windows build with GCC and with clang, its x64 twin, and
 # the end-to-end suite under Wine. Where the host runs no 32-bit code, the
 # 32-bit exe gets its static checks only and everything under Wine runs on
-# the twin (scripts/wine-env.sh decides; the summary says which).
+# the twin (scripts/wine-env.sh decides; the summary says which). Last, every
+# documented option of the scripts runs once (scripts/check-options.sh).
 set -euo pipefail
 if [ $# -gt 0 ]; then
     echo "usage: $0 (no arguments)" >&2
@@ -75,6 +76,8 @@ ctest --test-dir build/windows-x64 --output-on-failure
 if [ -x scripts/e2e.sh ]; then
     step "end-to-end tests under Wine"
     bash scripts/e2e.sh
+    step "the documented options of the scripts"
+    bash scripts/check-options.sh
 fi
 
 step "all tests passed"
