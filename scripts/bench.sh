@@ -12,6 +12,10 @@
 # build/windows) and E2E_WINEPREFIX (default build/wineprefix) choose other
 # folders; BENCH_OUTPUT (default docs/performance.md) the report.
 set -euo pipefail
+if [ $# -gt 1 ] || [[ ! ${1:-15} =~ ^[1-9][0-9]*$ ]]; then
+    echo "usage: $0 [start-up runs, default 15]" >&2
+    exit 2
+fi
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 RUNS=${1:-15}

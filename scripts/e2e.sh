@@ -33,11 +33,15 @@
 # en_US prefixes get its name with a suffix) and E2E_ARTIFACTS (default
 # build/e2e-artifacts) let a second copy run beside the shared one.
 set -euo pipefail
+if [ $# -gt 1 ] || [[ " $* " == *" -"* ]]; then
+    echo "usage: $0 [name-filter]" >&2
+    exit 2
+fi
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 
 # shellcheck source=scripts/wine-env.sh
-source scripts/wine-env.sh
+source scripts/wine-env.sh ""
 wine_choose_build e2e twin-pass
 ARCH=$WINE_DRIVE_ARCH
 if [ "$ARCH" = x64 ]; then
@@ -172,6 +176,7 @@ rm -rf "$ARTIFACTS" "$BUILD/e2e-runs" "$TWIN_BUILD/e2e-runs/x64-twin"
 mkdir -p "$ARTIFACTS"
 # Stop the prefixes' Wine however the suite ends.
 used_prefixes=()
+# shellcheck disable=SC2154 # p is the loop's variable, assigned when the trap runs
 trap 'for p in "${used_prefixes[@]}"; do WINEPREFIX=$p wineserver -k 2>/dev/null || true; done' EXIT
 
 # The twin's passes carry its name in their pictures and run folders.

@@ -14,7 +14,7 @@ packages=(
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     wine wine32:i386 wine64
     xvfb xauth fonts-wqy-microhei imagemagick
-    zip
+    zip shellcheck
 )
 
 sudo_cmd=()

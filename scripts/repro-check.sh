@@ -11,6 +11,10 @@
 #   sleep 60 && bash scripts/repro-check.sh
 # The second build goes to build/repro-check (emptied first).
 set -euo pipefail
+if [ $# -gt 1 ] || [[ " $* " == *" -"* ]]; then
+    echo "usage: $0 [reference-build-dir]" >&2
+    exit 2
+fi
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 REFERENCE=$(realpath "${1:-build/windows}")

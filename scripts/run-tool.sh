@@ -11,7 +11,7 @@
 # decides, and E2E_ARCH=x64 forces the twin. BUILD_DIR (default
 # build/windows, or build/windows-x64) and WINE_PREFIX_DIR (default
 # build/wineprefix, or build/wineprefix-x64) choose another build tree and
-# prefix.
+# prefix; a build tree that is already configured is built as it is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -19,7 +19,7 @@ ROOT=$(pwd)
 # The demo's steps; run on the (virtual) display, so every Wine program,
 # winepath included, sees it.
 demo_on_display() {
-    local stage_win dump_win dump shot
+    local stage_win dump_win dump shot status=0
     # shellcheck source=wine-env.sh
     source scripts/wine-env.sh "$WINEPREFIX"
     stage_win=$(wine_run "$WINE" winepath -w "$STAGE")
@@ -33,21 +33,23 @@ demo_on_display() {
         dump=$(wine_run "$WINE" winepath -u "$dump_win")
         echo
         echo "== decoded image $dump"
-        python3 scripts/decode-image.py "$dump" --firmware res/firmware.bin || true
+        python3 scripts/decode-image.py "$dump" --firmware res/firmware.bin || status=1
     else
         echo "run-tool: the driver named no image dump" >&2
+        status=1
     fi
     shot=$ROOT/build/demo/screenshot.png
     import -window root "$shot"
     echo "screenshot: $shot"
     wine_run "$WINE" "$DRIVER" close
+    return "$status"
 }
 
 demo=0
-case "${1:-}" in
-    --demo) demo=1 ;;
-    --demo-on-display) demo=2 ;; # internal: the demo's steps, already on a display
-    "") ;;
+case "$#:${1:-}" in
+    1:--demo) demo=1 ;;
+    1:--demo-on-display) demo=2 ;; # internal: the demo's steps, already on a display
+    0:) ;;
     *) echo "usage: $0 [--demo]" >&2; exit 2 ;;
 esac
 if [ "$demo" -eq 0 ] && { [ -z "${DISPLAY:-}" ] || [ -n "${FORCE_XVFB:-}" ]; }; then
@@ -61,19 +63,23 @@ fi
 
 bash scripts/install-deps.sh
 # shellcheck source=wine-env.sh
-source scripts/wine-env.sh
+source scripts/wine-env.sh ""
 wine_choose_build run-tool
 if [ "$WINE_DRIVE_ARCH" = x64 ]; then
     preset=windows-x64
-    prefix=$ROOT/${WINE_PREFIX_DIR:-build/wineprefix-x64}
+    prefix=${WINE_PREFIX_DIR:-build/wineprefix-x64}
 else
     preset=windows
-    prefix=$ROOT/${WINE_PREFIX_DIR:-build/wineprefix}
+    prefix=${WINE_PREFIX_DIR:-build/wineprefix}
 fi
 # The demo's steps run in a second bash, which sources wine-env.sh again.
 export WINE_BUILD_ARCH=$WINE_DRIVE_ARCH
-BUILD=$ROOT/${BUILD_DIR:-build/$preset}
-cmake --preset "$preset" -B "$BUILD" >/dev/null
+BUILD=$(realpath -m "${BUILD_DIR:-build/$preset}")
+# The preset would override a given tree's own configuration (another
+# compiler's, say).
+if [ -z "${BUILD_DIR:-}" ] || [ ! -f "$BUILD/CMakeCache.txt" ]; then
+    cmake --preset "$preset" -B "$BUILD" >/dev/null
+fi
 cmake --build "$BUILD" -j 2
 
 STAGE=$BUILD/stage
@@ -85,6 +91,7 @@ fi
 
 # shellcheck source=wine-env.sh
 source scripts/wine-env.sh "$prefix"
+echo "run-tool: runs $STAGE/ProgrammerSetup.exe in the Wine prefix $WINEPREFIX"
 wine_prefix_ready
 wine_stop
 trap wine_stop EXIT

@@ -4,8 +4,13 @@
 # fuzzing run, the Windows build with GCC and with clang, its x64 twin, and
 # the end-to-end suite under Wine. Where the host runs no 32-bit code, the
 # 32-bit exe gets its static checks only and everything under Wine runs on
-# the twin (scripts/wine-env.sh decides; the summary says which).
+# the twin (scripts/wine-env.sh decides; the summary says which). Last, every
+# documented option of the scripts runs once (scripts/check-options.sh).
 set -euo pipefail
+if [ $# -gt 0 ]; then
+    echo "usage: $0 (no arguments)" >&2
+    exit 2
+fi
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -18,8 +23,11 @@ bash scripts/install-deps.sh
 # Probed once here; the scripts and checks below inherit the answer. (In a
 # subshell: this shell must not keep the 32-bit prefix's Wine variables,
 # or the twin's checks would inherit them.)
-eval "$(bash -c 'source scripts/wine-env.sh && wine_probe_32bit && declare -p HOST_RUNS_32BIT HOST_32BIT_CAUSE')"
+eval "$(bash -c 'source scripts/wine-env.sh "" && wine_probe_32bit && declare -p HOST_RUNS_32BIT HOST_32BIT_CAUSE')"
 export HOST_RUNS_32BIT HOST_32BIT_CAUSE
+
+step "shellcheck of the scripts"
+shellcheck -S warning scripts/*.sh cmake/*.sh .ci/run
 
 for preset in native-asan native-tsan; do
     step "native tests ($preset)"
@@ -68,6 +76,8 @@ ctest --test-dir build/windows-x64 --output-on-failure
 if [ -x scripts/e2e.sh ]; then
     step "end-to-end tests under Wine"
     bash scripts/e2e.sh
+    step "the documented options of the scripts"
+    bash scripts/check-options.sh
 fi
 
 step "all tests passed"

@@ -13,6 +13,10 @@
 # theme, frames drawn by Wine). WINE_LOCALE picks the code page as in
 # scripts/wine-env.sh.
 set -euo pipefail
+if [ $# -gt 2 ] || [[ " $* " == *" -"* ]]; then
+    echo "usage: $0 [build-dir] [wine-prefix]" >&2
+    exit 2
+fi
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 BUILD=$(realpath "${1:-build/windows}")

@@ -1,7 +1,10 @@
+# shellcheck shell=bash
 # Sourced by the scripts that run the Windows build under Wine: a private
 # prefix under the build folder, no debug noise, and the one place that
 # decides which build this host's Wine can run.
-# Usage: [WINE_LOCALE=...] [WINE_BUILD_ARCH=x86|x64] source scripts/wine-env.sh [prefix-dir]
+# Usage: [WINE_LOCALE=...] [WINE_BUILD_ARCH=x86|x64] source scripts/wine-env.sh PREFIX-DIR
+# Always pass the argument ("" for the default prefix): a file sourced
+# without arguments sees its caller's command line as its own.
 # (bash restores variables given in front of `source` once it returns, so
 # what the functions below need is kept under other names.)
 #
