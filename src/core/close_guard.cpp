@@ -65,10 +65,12 @@ bool CloseDecided() {
     return CloseRequested;
 }
 
-void PostClickUnlessClosing(int id) {
+bool PostClickUnlessClosing(int id) {
     CoreLock lock(CloseLock);
-    if (!CloseRequested)
-        Dialog().PostClick(id);
+    if (CloseRequested)
+        return false;
+    Dialog().PostClick(id);
+    return true;
 }
 
 #if CORE_TESTING

@@ -23,9 +23,10 @@
 //    a library that calls back inside every search cannot keep the tool
 //    searching. A search answers every request recorded before its library
 //    call starts; one recorded later asks for one more search.
-// 5. An event during a run is deferred: the search it asks for comes after
-//    the run, and the run's end posts a click on find devices (unless the tool
-//    is closing), which registers the options again and searches once more.
+// 5. An event during a run is deferred: the run's end posts a click on find
+//    devices (unless the tool is closing), which registers the options again
+//    and searches. The thread at work leaves that search to the click, unless
+//    a run is waiting (rule 3) or another request comes first.
 //    Once a close is decided, work still asked for is dropped unseen.
 // 6. A run writes a device named by its id and unique id and found in the
 //    table when the run starts: the device whose entry was selected at the
@@ -78,8 +79,9 @@ bool InsideEnum = false;   // the thread at work is inside Tamla_EnumDevices
 uint32_t EnumThread = 0;   // ... on this thread
 bool ArrivalInsideEnum = false;
 uint32_t InvalidInsideEnum = 0;
-bool Running = false;    // a run is going on
-bool ClickAsked = false; // an event came during it
+bool Running = false;        // a run is going on
+bool ClickAsked = false;     // an event came during it
+bool SearchForClick = false; // the search asked for is left to the click posted
 std::array<RunRequest, kRunQueueSize> RunQueue{};
 size_t QueueHead = 0;
 size_t QueueLength = 0;
@@ -146,13 +148,13 @@ Step NextStep(RunRequest* run) {
     const bool closing = CloseDecided();
     CoreLock lock(CoordinationLock);
     if (closing) {
-        SearchAsked = ArrivalAsked = false;
+        SearchAsked = ArrivalAsked = SearchForClick = false;
         InvalidAsked = 0;
         QueueLength = 0;
         Working = false;
         return Step::Done;
     }
-    if (SearchAsked)
+    if (SearchAsked && !(SearchForClick && QueueLength == 0))
         return Step::Search;
     if (QueueLength != 0) {
         *run = RunQueue[QueueHead];
@@ -177,7 +179,7 @@ struct SearchAnswer {
 void AskLibrary(SearchAnswer& answer) {
     {
         CoreLock lock(CoordinationLock);
-        SearchAsked = false;
+        SearchAsked = SearchForClick = false;
         answer.arrival = std::exchange(ArrivalAsked, false);
         answer.invalid = std::exchange(InvalidAsked, 0u);
         InsideEnum = true;
@@ -252,8 +254,10 @@ size_t Run(const RunRequest& run) {
         Running = false;
         click = std::exchange(ClickAsked, false);
     }
-    if (click)
-        PostClickUnlessClosing(IDC_FIND_DEVICES);
+    if (click && PostClickUnlessClosing(IDC_FIND_DEVICES)) {
+        CoreLock lock(CoordinationLock);
+        SearchForClick = SearchAsked;
+    }
     return made ? 1 : 0;
 }
 
@@ -294,6 +298,7 @@ uint32_t RefreshDeviceList() {
     {
         CoreLock lock(CoordinationLock);
         SearchAsked = true;
+        SearchForClick = false;
         role = TakeRoleLocked();
     }
     Act(role);
@@ -359,6 +364,7 @@ ReportAnswer ReportDeviceChange(const DeviceReport& report) {
             return {false, 0};
         }
         SearchAsked = true;
+        SearchForClick = false;
         ArrivalAsked |= report.arrival;
         InvalidAsked |= report.invalidSlots;
         if (Running) {
@@ -392,7 +398,7 @@ bool SearchRequestPending() {
 void ResetDeviceCoordination() {
     CoreLock lock(CoordinationLock);
     Working = SearchAsked = ArrivalAsked = InsideEnum = ArrivalInsideEnum = false;
-    Running = ClickAsked = Searched = false;
+    Running = ClickAsked = SearchForClick = Searched = false;
     InvalidAsked = InvalidInsideEnum = EnumThread = LastTicket = 0;
     QueueHead = QueueLength = WaitingCount = 0;
 }

@@ -141,10 +141,13 @@ TEST_F(ConfigRunTest, EventsDuringARunGiveExactlyOneClickAfterIt) {
     ConfigureDevice(0);
     EXPECT_EQ(answers, (std::vector<int32_t>{1, 1}));
     EXPECT_EQ(enumsDuringRun, 0);
-    // Searched once after the run, before anything else is written, and the
-    // dialog asked once to register and search again.
-    EXPECT_EQ(library.EnumCalls(), 1);
+    // The search is left to the click that asks the dialog to register and
+    // search again.
     EXPECT_EQ(dialog->PostedClicks(), (std::vector<int>{IDC_FIND_DEVICES}));
+    EXPECT_EQ(library.EnumCalls(), 0);
+    EXPECT_TRUE(SearchRequestPending());
+    RefreshDeviceList(); // what the click's worker does
+    EXPECT_EQ(library.EnumCalls(), 1);
     EXPECT_FALSE(SearchRequestPending());
 }
 
