@@ -65,12 +65,10 @@ bool CloseDecided() {
     return CloseRequested;
 }
 
-bool PostClickUnlessClosing(int id) {
+void PostClickUnlessClosing(int id) {
     CoreLock lock(CloseLock);
-    if (CloseRequested)
-        return false;
-    Dialog().PostClick(id);
-    return true;
+    if (!CloseRequested)
+        Dialog().PostClick(id);
 }
 
 #if CORE_TESTING

@@ -30,10 +30,9 @@ bool EndWrite();
 // A close has been decided: runs still queued end without reading the
 // controls, logging or posting anything.
 bool CloseDecided();
-// Posts a click to the dialog unless a close has been decided; says whether
-// it did. The post and the decision share the close lock, so no click lands
-// on a closing dialog.
-bool PostClickUnlessClosing(int id);
+// Posts a click to the dialog unless a close has been decided. The post and
+// the decision share the close lock, so no click lands on a closing dialog.
+void PostClickUnlessClosing(int id);
 
 #if CORE_TESTING
 // A read-only view and a reset, for the tests only (not in the tool).

@@ -256,11 +256,12 @@ size_t Run(const RunRequest& run) {
         CoreLock lock(CoordinationLock);
         Running = false;
         click = std::exchange(ClickAsked, false);
+        // Marked before the post: the click's own request, which may come
+        // before this thread looks again, clears the mark.
+        SearchForClick = click && SearchAsked;
     }
-    if (click && PostClickUnlessClosing(IDC_FIND_DEVICES)) {
-        CoreLock lock(CoordinationLock);
-        SearchForClick = SearchAsked;
-    }
+    if (click)
+        PostClickUnlessClosing(IDC_FIND_DEVICES);
     return made ? 1 : 0;
 }
 

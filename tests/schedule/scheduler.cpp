@@ -1,5 +1,6 @@
 #include "scheduler.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -20,6 +21,7 @@ struct Thread {
     bool finished = false;
     std::function<bool()> waitFor; // empty: can run
     std::string waitWhat;
+    uint64_t priority = 0; // with priorities: the higher runs first
     std::thread os;
 };
 
@@ -36,6 +38,14 @@ std::vector<std::unique_ptr<Thread>> g_threads; // by id - 1
 uint32_t g_running = 0;
 std::atomic<uint64_t> g_steps{0};
 std::mt19937_64 g_random;
+// Half the seeds pick uniformly among the threads that can run; the other
+// half give each thread a random priority, always run the highest, and at a
+// few random steps drop the running thread below all others. The second way
+// lets one thread stall for long while the others run far ahead, the
+// interleavings a uniform pick rarely reaches.
+bool g_priorities = false;
+std::vector<uint64_t> g_changePoints;
+uint64_t g_lowest = 0;
 std::mutex g_randomMutex; // free mode only
 std::mutex g_traceMutex;
 std::deque<std::string> g_trace;
@@ -68,6 +78,15 @@ void PickNextLocked() {
         Fail(waits);
     }
     Thread* next = ready[g_random() % ready.size()];
+    if (g_priorities) {
+        const uint64_t step = g_steps.load();
+        if (std::find(g_changePoints.begin(), g_changePoints.end(), step) != g_changePoints.end() &&
+            t_self != nullptr)
+            t_self->priority = --g_lowest;
+        next = *std::max_element(ready.begin(), ready.end(), [](const Thread* a, const Thread* b) {
+            return a->priority < b->priority;
+        });
+    }
     next->waitFor = nullptr;
     g_running = next->id;
 }
@@ -105,6 +124,11 @@ void Begin(Mode mode, uint64_t seed, uint64_t stepBudget) {
     g_seed = seed;
     g_budget = stepBudget;
     g_random.seed(seed);
+    g_priorities = seed % 2 == 0;
+    g_changePoints.clear();
+    for (uint64_t n = 2 + g_random() % 10; n > 0; --n)
+        g_changePoints.push_back(g_random() % 5000);
+    g_lowest = uint64_t(1) << 32;
     g_steps = 0;
     g_threads.clear();
     g_trace.clear();
@@ -112,6 +136,7 @@ void Begin(Mode mode, uint64_t seed, uint64_t stepBudget) {
     main->id = 1;
     main->name = "user";
     main->daemon = false;
+    main->priority = (uint64_t(1) << 40) + g_random() % 1000;
     t_self = main.get();
     g_threads.push_back(std::move(main));
     g_running = 1;
@@ -157,6 +182,7 @@ void Spawn(std::string name, std::function<void()> body, bool daemon) {
     thread->id = uint32_t(g_threads.size() + 1);
     thread->name = std::move(name);
     thread->daemon = daemon;
+    thread->priority = (uint64_t(1) << 40) + g_random() % 1000;
     Thread* self = thread.get();
     g_threads.push_back(std::move(thread));
     self->os = std::thread([self, body = std::move(body)] {
