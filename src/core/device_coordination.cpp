@@ -207,13 +207,16 @@ void QueueArrivals(const std::array<IspDeviceInfo, kDeviceSlots>& before, uint32
                    const SearchAnswer& answer) {
     const uint32_t count = std::min(static_cast<uint32_t>(answer.result), kDeviceSlots);
     std::array<IspDeviceInfo, kDeviceSlots> waiting{};
+    std::array<uint32_t, kDeviceSlots> slots{};
     size_t waitingCount = 0;
     for (uint32_t slot = 0; slot < count; ++slot) {
         const IspDeviceInfo& device = answer.found[slot];
         const bool isNew = Searched && !Holds(before.data(), beforeCount, device);
         if ((isNew || Holds(Waiting.data(), WaitingCount, device)) &&
-            !Holds(waiting.data(), waitingCount, device))
+            !Holds(waiting.data(), waitingCount, device)) {
+            slots[waitingCount] = slot;
             waiting[waitingCount++] = device;
+        }
     }
     Searched = true;
     if (AutoDownload.load() == 0)
@@ -227,7 +230,7 @@ void QueueArrivals(const std::array<IspDeviceInfo, kDeviceSlots>& before, uint32
     std::array<RunRequest, 2 * kDeviceSlots> runs{};
     size_t n = 0;
     for (size_t i = 0; i < waitingCount; ++i)
-        runs[n++] = {RunRequest::Kind::Arrival, 0, waiting[i], 0};
+        runs[n++] = {RunRequest::Kind::Arrival, slots[i], waiting[i], 0};
     for (uint32_t slot = 0; slot < kDeviceSlots; ++slot)
         if ((answer.invalid & (1u << slot)) != 0)
             runs[n++] = {RunRequest::Kind::NoDevice, slot, {}, 0};

@@ -4,7 +4,8 @@
 Usage: check_exe.py CHECK --exe PATH [--firmware PATH] [--version X.Y.Z] [--objdump PATH]
                     [--texts cp936_texts.h] [--forbid FOLDER]... [--arch x86|x64]
 CHECK is one of: machine, imports, dialog, icon, firmware, version, manifest, cp936,
-paths (no FOLDER in the file; also for the stand-in library and the driver).
+paths (no FOLDER in the file; also for the stand-in library and the driver),
+test_support (--map LINK_MAP --core src/core: no test-only function linked in).
 Exit status 0 when the check finds nothing wrong, 1 otherwise."""
 import argparse
 import pathlib
@@ -18,7 +19,8 @@ from pe_file import PeFile  # noqa: E402
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=["machine", "imports", "dialog", "icon", "firmware", "version", "manifest", "cp936", "paths"])
+    parser.add_argument("check", choices=["machine", "imports", "dialog", "icon", "firmware", "version", "manifest", "cp936", "paths",
+                                          "test_support"])
     parser.add_argument("--exe", required=True)
     parser.add_argument("--firmware")
     parser.add_argument("--version")
@@ -26,7 +28,18 @@ def main():
     parser.add_argument("--texts", help="src/core/cp936_texts.h")
     parser.add_argument("--forbid", action="append", default=[], help="source or build folder")
     parser.add_argument("--arch", choices=["x86", "x64"], default="x86", help="the machine the build is for")
+    parser.add_argument("--map", help="the exe's link map")
+    parser.add_argument("--core", help="src/core, whose headers mark the test-only functions")
     args = parser.parse_args()
+    if args.check == "test_support":
+        names = exe_checks.testing_functions(
+            p.read_text(encoding="utf-8") for p in sorted(pathlib.Path(args.core).glob("*.h")))
+        problems = exe_checks.test_support_problems(pathlib.Path(args.map).read_text(errors="replace"), names)
+        for problem in problems:
+            print("FAIL test_support: %s" % problem)
+        if not problems:
+            print("ok test_support: none of %s linked in" % ", ".join(names))
+        return 1 if problems else 0
     exe = pathlib.Path(args.exe).read_bytes()
     if args.check == "machine":
         machine = PeFile(exe).machine

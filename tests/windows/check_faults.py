@@ -49,6 +49,8 @@ def main():
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
     parser.add_argument("--texts", required=True)
     parser.add_argument("--forbid", action="append", default=[])
+    parser.add_argument("--map", required=True)
+    parser.add_argument("--core", required=True)
     args = parser.parse_args()
     exe = pathlib.Path(args.exe).read_bytes()
     firmware = pathlib.Path(args.firmware).read_bytes()
@@ -75,6 +77,14 @@ def main():
 
     def paths(data):
         return exe_checks.path_problems(data, args.forbid)
+
+    link_map = pathlib.Path(args.map).read_bytes()
+    testing = exe_checks.testing_functions(
+        p.read_text(encoding="utf-8") for p in sorted(pathlib.Path(args.core).glob("*.h")))
+
+    # Runs on the link map, not the exe.
+    def test_support(data):
+        return exe_checks.test_support_problems(data.decode(errors="replace"), testing)
 
     def imports(data):
         with tempfile.NamedTemporaryFile(suffix=".exe") as f:
@@ -120,6 +130,8 @@ def main():
         ("narrow text function imported", imports, replace_once(exe, b"SetDlgItemTextW\0", b"SetDlgItemTextA\0")),
         ("narrow dialog imported", imports, replace_once(exe, b"DialogBoxParamW\0", b"DialogBoxParamA\0")),
         ("debugger output made wide", imports, replace_once(exe, b"OutputDebugStringA\0", b"OutputDebugStringW\0")),
+        ("test-only view linked in", test_support, link_map + b"\n  0x00401000  WorkInProgress()\n"),
+        ("link map of something else", test_support, b"0x00401000  main()\n"),
     ]
     failures = 0
     for name, check, broken in cases:
@@ -131,8 +143,9 @@ def main():
             failures += 1
     # The same checks pass on the unaltered exe, so the catches above are
     # caused by the faults and not by the checks always failing.
-    for check in (dialog, icon, bin_resource, versions, manifest, cp936, paths, imports):
-        problems = check(exe)
+    for check, data in [(c, exe) for c in (dialog, icon, bin_resource, versions, manifest, cp936, paths,
+                                           imports)] + [(test_support, link_map)]:
+        problems = check(data)
         if problems:
             print("FAIL unaltered exe: %s" % problems)
             failures += 1

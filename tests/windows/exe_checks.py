@@ -401,3 +401,23 @@ def import_problems(exe_path: str, objdump: str):
     if DEBUG_OUTPUT not in kernel or "OutputDebugStringW" in kernel:
         problems.append("debugger output not through %s alone" % DEBUG_OUTPUT)
     return problems
+
+
+def testing_functions(headers):
+    """Names of the functions the core's headers declare for the tests only,
+    inside #if CORE_TESTING blocks."""
+    names = set()
+    for text in headers:
+        for block in re.findall(r"#if CORE_TESTING\n(.*?)#endif", text, re.S):
+            names.update(re.findall(r"\b([A-Za-z_]\w*)\(\)\s*;", block))
+    return sorted(names)
+
+
+def test_support_problems(link_map: str, names):
+    """The tool's link map must name the core's functions and none of the
+    test-only ones."""
+    if not names:
+        return ["no test-only function found in the core's headers"]
+    if "RefreshDeviceList()" not in link_map:
+        return ["the link map does not list the core's functions"]
+    return ["%s() is linked into the tool" % name for name in names if name + "()" in link_map]
