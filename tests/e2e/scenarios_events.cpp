@@ -217,53 +217,56 @@ void AutoDownloadArrivalThenRemoval(ScenarioContext& c) {
                  log);
 }
 
-// Automatic download while devices come and go during a write. Devices 5 and
-// 6 arrive in one event (slots 2 and 3) while a pressed search scans, so the
-// tool's worker writes them and the library's event thread stays free. While
-// device 5 is written, device 1, attached before them, leaves (6 moves to
-// slot 2) and device 7 arrives. Each arrived device is written once, by id.
+// Automatic download while devices come and go during writes. While device 1
+// is written (a press of configure), devices 5 and 6 arrive in one event
+// (slots 2 and 3); they are written after it. While device 5 is written,
+// device 2, attached before them, leaves (6 moves to slot 2) and device 7
+// arrives. Each device is written once, by id, and no line says otherwise.
 void AutoDownloadArrivalsDuringWrite(ScenarioContext& c) {
     ToolSession s(c);
-    if (!s.StartWithTwoDevices("flash-ms 1500\nenum-ms 600\n") ||
-        !EnableAutoDownload(c, s.Dialog()) || !s.Click(IDC_FIND_DEVICES))
+    if (!s.StartWithTwoDevices("flash-ms 1500\n") || !EnableAutoDownload(c, s.Dialog()))
         return;
     HWND d = s.Dialog();
     const wchar_t* const label6 = L"6#ISP DEV:70-00-00-00-00-06";
     const wchar_t* const label7 = L"7#ISP DEV:70-00-00-00-00-07";
-    Sleep(150); // the press's search is scanning now
-    if (!s.Command("device 5 uid=0A0B0C0D0E0F\ndevice 6\nevent 3 0x000C 4") ||
-        !s.WaitForLogLine(RunLine(kLabelE, L"begin config..."), 5000) ||
-        !s.Command("unplug 1\nplug 7"))
+    if (!s.BeginConfigure(kLabelA) ||
+        !s.Command("device 5 uid=0A0B0C0D0E0F\ndevice 6\nevent 3 0x000C 4") ||
+        !s.WaitForLogLine(RunLine(kLabelE, L"begin config..."), kRunTimeoutMs) ||
+        !s.Command("unplug 2\nplug 7"))
         return;
-    s.Sim().WaitForCalls(L"Tamla_FlashProgramB", 3, kRunTimeoutMs);
+    s.Sim().WaitForCalls(L"Tamla_FlashProgramB", 4, 3 * kRunTimeoutMs);
     Sleep(1000); // room for a wrong further write
     s.WaitForButtons(true, 5000);
     std::vector<SimCall> writes = s.Sim().CallsOf(L"Tamla_FlashProgramB");
     std::vector<std::wstring> written;
     for (const SimCall& call : writes)
         written.push_back(call.details.substr(0, call.details.find(L' ')) + L" -> " + call.result);
-    c.CheckLines(L"devices written", {L"id=5 -> 1", L"id=6 -> 1", L"id=7 -> 1"}, written);
-    std::vector<SimCall> events = s.Sim().CallsOf(L"event");
+    c.CheckLines(L"devices written", {L"id=1 -> 1", L"id=5 -> 1", L"id=6 -> 1", L"id=7 -> 1"},
+                 written);
+    // Each event came during the write it was meant for.
     std::vector<std::wstring> seen;
-    for (const SimCall& call : events)
-        seen.push_back(call.details + (!writes.empty() && call.seq < writes[0].seq
-                                           ? L" before the first write ended"
-                                           : L""));
+    for (const SimCall& call : s.Sim().CallsOf(L"event")) {
+        size_t during = 0;
+        while (during < writes.size() && writes[during].seq < call.seq)
+            ++during;
+        seen.push_back(call.details + Format(L" during write %zu", during + 1));
+    }
     c.CheckLines(L"events",
-                 {L"code=3 mask=0x000C count=4 before the first write ended",
-                  L"code=2 mask=0x0001 count=3 before the first write ended",
-                  L"code=3 mask=0x0008 count=4 before the first write ended"},
+                 {L"code=3 mask=0x000C count=4 during write 1",
+                  L"code=2 mask=0x0002 count=3 during write 2",
+                  L"code=3 mask=0x0008 count=4 during write 2"},
                  seen);
     std::vector<std::wstring> runLines;
     for (const std::wstring& line : s.LogLines())
         if (StartsWith(line, L"<") || Contains(line, L"Invalid device index"))
             runLines.push_back(line);
     c.CheckLines(L"run lines in the log",
-                 {RunLine(kLabelE, L"begin config..."), RunLine(kLabelE, L"config succ"),
+                 {RunLine(kLabelA, L"begin config..."), RunLine(kLabelA, L"config succ"),
+                  RunLine(kLabelE, L"begin config..."), RunLine(kLabelE, L"config succ"),
                   RunLine(label6, L"begin config..."), RunLine(label6, L"config succ"),
                   RunLine(label7, L"begin config..."), RunLine(label7, L"config succ")},
                  runLines);
-    c.CheckLines(L"device list at the end", {kLabelB, kLabelE, label6, label7},
+    c.CheckLines(L"device list at the end", {kLabelA, kLabelE, label6, label7},
                  ComboEntries(d, IDC_DEVICE_LIST));
 }
 } // namespace
