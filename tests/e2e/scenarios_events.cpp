@@ -159,6 +159,15 @@ void MisbehavingLibrary(ScenarioContext& c) {
     s.Responsive(2000);
 }
 
+// Sets the hidden automatic-download box and sends its command.
+bool EnableAutoDownload(ScenarioContext& c, HWND d) {
+    if (SendBounded(Control(d, IDC_AUTO_DOWNLOAD), BM_SETCHECK, BST_CHECKED, 0, nullptr) &&
+        ClickHidden(d, IDC_AUTO_DOWNLOAD))
+        return true;
+    c.Fail(L"the dialog did not take the automatic-download box's command");
+    return false;
+}
+
 // Automatic download, with the hidden box set through its command. Device 5
 // arrives in slot 2 while a slow search runs; device 1 (slot 0) leaves once
 // the arrival's search has read the records, before the arrival's write, so
@@ -170,12 +179,8 @@ void AutoDownloadArrivalThenRemoval(ScenarioContext& c) {
         return;
     HWND d = s.Dialog();
     size_t registrations = s.Sim().CountOf(L"Tamla_SetIspOption");
-    if (!SendBounded(Control(d, IDC_AUTO_DOWNLOAD), BM_SETCHECK, BST_CHECKED, 0, nullptr) ||
-        !ClickHidden(d, IDC_AUTO_DOWNLOAD)) {
-        c.Fail(L"the dialog did not take the automatic-download box's command");
-        return;
-    }
-    if (!c.CheckEqual(L"registrations after the box's command",
+    if (!EnableAutoDownload(c, d) ||
+        !c.CheckEqual(L"registrations after the box's command",
                       static_cast<long long>(registrations + 1),
                       static_cast<long long>(s.Sim().CountOf(L"Tamla_SetIspOption"))) ||
         !s.Command("enum-ms 800") || !s.Click(IDC_FIND_DEVICES))
@@ -211,6 +216,59 @@ void AutoDownloadArrivalThenRemoval(ScenarioContext& c) {
                   RunLine(kLabelE, L"config succ")},
                  log);
 }
+
+// Automatic download while devices come and go during writes. While device 1
+// is written (a press of configure), devices 5 and 6 arrive in one event
+// (slots 2 and 3); they are written after it. While device 5 is written,
+// device 2, attached before them, leaves (6 moves to slot 2) and device 7
+// arrives. Each device is written once, by id, and no line says otherwise.
+void AutoDownloadArrivalsDuringWrite(ScenarioContext& c) {
+    ToolSession s(c);
+    if (!s.StartWithTwoDevices("flash-ms 1500\n") || !EnableAutoDownload(c, s.Dialog()))
+        return;
+    HWND d = s.Dialog();
+    const wchar_t* const label6 = L"6#ISP DEV:70-00-00-00-00-06";
+    const wchar_t* const label7 = L"7#ISP DEV:70-00-00-00-00-07";
+    if (!s.BeginConfigure(kLabelA) ||
+        !s.Command("device 5 uid=0A0B0C0D0E0F\ndevice 6\nevent 3 0x000C 4") ||
+        !s.WaitForLogLine(RunLine(kLabelE, L"begin config..."), kRunTimeoutMs) ||
+        !s.Command("unplug 2\nplug 7"))
+        return;
+    s.Sim().WaitForCalls(L"Tamla_FlashProgramB", 4, 3 * kRunTimeoutMs);
+    Sleep(1000); // room for a wrong further write
+    s.WaitForButtons(true, 5000);
+    std::vector<SimCall> writes = s.Sim().CallsOf(L"Tamla_FlashProgramB");
+    std::vector<std::wstring> written;
+    for (const SimCall& call : writes)
+        written.push_back(call.details.substr(0, call.details.find(L' ')) + L" -> " + call.result);
+    c.CheckLines(L"devices written", {L"id=1 -> 1", L"id=5 -> 1", L"id=6 -> 1", L"id=7 -> 1"},
+                 written);
+    // Each event came during the write it was meant for.
+    std::vector<std::wstring> seen;
+    for (const SimCall& call : s.Sim().CallsOf(L"event")) {
+        size_t during = 0;
+        while (during < writes.size() && writes[during].seq < call.seq)
+            ++during;
+        seen.push_back(call.details + Format(L" during write %zu", during + 1));
+    }
+    c.CheckLines(L"events",
+                 {L"code=3 mask=0x000C count=4 during write 1",
+                  L"code=2 mask=0x0002 count=3 during write 2",
+                  L"code=3 mask=0x0008 count=4 during write 2"},
+                 seen);
+    std::vector<std::wstring> runLines;
+    for (const std::wstring& line : s.LogLines())
+        if (StartsWith(line, L"<") || Contains(line, L"Invalid device index"))
+            runLines.push_back(line);
+    c.CheckLines(L"run lines in the log",
+                 {RunLine(kLabelA, L"begin config..."), RunLine(kLabelA, L"config succ"),
+                  RunLine(kLabelE, L"begin config..."), RunLine(kLabelE, L"config succ"),
+                  RunLine(label6, L"begin config..."), RunLine(label6, L"config succ"),
+                  RunLine(label7, L"begin config..."), RunLine(label7, L"config succ")},
+                 runLines);
+    c.CheckLines(L"device list at the end", {kLabelA, kLabelE, label6, label7},
+                 ComboEntries(d, IDC_DEVICE_LIST));
+}
 } // namespace
 
 const Scenario* EventScenarios(size_t* count) {
@@ -221,6 +279,7 @@ const Scenario* EventScenarios(size_t* count) {
         {L"events-storm-during-write", StormDuringWrite},
         {L"events-misbehaving-library", MisbehavingLibrary},
         {L"events-auto-download-arrival-then-removal", AutoDownloadArrivalThenRemoval},
+        {L"events-auto-download-arrivals-during-write", AutoDownloadArrivalsDuringWrite},
     };
     *count = sizeof(scenarios) / sizeof(scenarios[0]);
     return scenarios;
