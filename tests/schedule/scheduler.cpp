@@ -182,7 +182,7 @@ void Spawn(std::string name, std::function<void()> body, bool daemon) {
     thread->id = uint32_t(g_threads.size() + 1);
     thread->name = std::move(name);
     thread->daemon = daemon;
-    thread->priority = (uint64_t(1) << 40) + g_random() % 1000;
+    thread->priority = (uint64_t(1) << 40) + Choose(1000);
     Thread* self = thread.get();
     g_threads.push_back(std::move(thread));
     self->os = std::thread([self, body = std::move(body)] {
