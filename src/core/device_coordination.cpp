@@ -13,8 +13,8 @@
 // 2. The dialog's thread is never the thread at work: it must not block on
 //    the library (which may hold its own lock while a callback sends to the
 //    dialog). A press of configure queues its device and starts a worker
-//    thread; an event reported on the dialog's thread, from inside a
-//    registration, starts one when no thread is at work.
+//    thread; events reported on the dialog's thread, from inside a
+//    registration, start one, once, when no thread is at work.
 // 3. Searches go before runs. A run starts only when no search is asked for,
 //    so its table is newer than every device event recorded before it began.
 // 4. A device event asks for a search, except one reported on the thread at
@@ -72,6 +72,7 @@ constexpr size_t kRunQueueSize = 32;
 
 CoreMutex CoordinationLock;
 bool Working = false;      // a thread is at work
+bool WorkerComing = false; // ... or a worker started for it from the dialog's thread
 bool SearchAsked = false;  // a search is due
 bool ArrivalAsked = false; // ... and answers an arrival
 uint32_t InvalidAsked = 0; // arrival bits that named no device
@@ -101,9 +102,15 @@ enum class Role { None, Work, StartWorker };
 Role TakeRoleLocked() {
     if (Working)
         return Role::None;
-    if (t_dialogThread)
+    if (t_dialogThread) {
+        // One worker for all the events of one registration.
+        if (WorkerComing)
+            return Role::None;
+        WorkerComing = true;
         return Role::StartWorker;
+    }
     Working = true;
+    WorkerComing = false;
     return Role::Work;
 }
 
@@ -401,7 +408,7 @@ bool SearchRequestPending() {
 
 void ResetDeviceCoordination() {
     CoreLock lock(CoordinationLock);
-    Working = SearchAsked = ArrivalAsked = InsideEnum = ArrivalInsideEnum = false;
+    Working = WorkerComing = SearchAsked = ArrivalAsked = InsideEnum = ArrivalInsideEnum = false;
     Running = ClickAsked = SearchForClick = Searched = false;
     InvalidAsked = InvalidInsideEnum = EnumThread = LastTicket = 0;
     QueueHead = QueueLength = WaitingCount = 0;
