@@ -44,9 +44,9 @@ void SlotText(char* buffer, size_t size, const Table& table, uint32_t slot) {
         std::snprintf(buffer, size, "empty");
 }
 
-// Each slot the mask names, before and after. An arrival's slots must hold
-// programmers the search before did not have.
-void ReportEvent(const SeenCallback& seen, const Table& before, const Table& after) {
+// Each slot the mask names, before and after. When judged, an arrival's
+// slots must hold programmers the search before did not have.
+void ReportEvent(const SeenCallback& seen, const Table& before, const Table& after, bool judged) {
     Report("  event code %d%s, mask 0x%04X, count %u", static_cast<int>(seen.code),
            seen.code == kIspEventArrival ? " (arrival)" : "", static_cast<unsigned>(seen.mask),
            static_cast<unsigned>(seen.count));
@@ -58,7 +58,7 @@ void ReportEvent(const SeenCallback& seen, const Table& before, const Table& aft
         SlotText(was, sizeof was, before, slot);
         SlotText(now, sizeof now, after, slot);
         Report("    slot %u: before %s; after %s", static_cast<unsigned>(slot), was, now);
-        if (seen.code != kIspEventArrival)
+        if (seen.code != kIspEventArrival || !judged)
             continue;
         ++Run.arrivalsChecked;
         const bool fits = slot < after.count && !Holds(before, after.slots[slot]);
@@ -104,10 +104,18 @@ void RunWatch(uint32_t seconds) {
             continue;
         }
         after.count = SearchForWatch(after.slots, "search after the event(s) below");
+        // An arrival followed by another event before the search may be
+        // gone from it: only the last event of a batch is held to its slots.
+        size_t last = handled;
+        for (size_t i = handled; i < seen; ++i) {
+            SeenCallback callback;
+            if (SeenCallbackAt(i, &callback) && callback.libraryThread)
+                last = i;
+        }
         for (size_t i = handled; i < seen; ++i) {
             SeenCallback callback;
             if (SeenCallbackAt(i, &callback) && callback.libraryThread) {
-                ReportEvent(callback, before, after);
+                ReportEvent(callback, before, after, i == last);
                 ++events;
             }
         }
