@@ -137,7 +137,8 @@ LockCheckResult LockCheckOutcome() {
 
 void CallbackThreadText(char* buffer, size_t size, const SeenCallback& seen) {
     if (seen.libraryThread)
-        std::snprintf(buffer, size, "on a library thread (0x%04X)", static_cast<unsigned>(seen.thread));
+        std::snprintf(buffer, size, "on a library thread (0x%04X)",
+                      static_cast<unsigned>(seen.thread));
     else if (seen.inside == LibraryCall::None)
         std::snprintf(buffer, size, "on the probe's main thread, outside its calls");
     else if (seen.thread == MainThreadId())
@@ -179,8 +180,7 @@ void ReportCallbacks() {
         Report("  lock check in callback #%u: Tamla_SetIspOption on another thread %s; it answered "
                "%d after %.1f ms",
                static_cast<unsigned>(check.callback + 1),
-               check.outcome == LockCheck::Returned
-                   ? "returned while the callback waited"
-                   : "did not return while the callback waited",
+               check.outcome == LockCheck::Returned ? "returned while the callback waited"
+                                                    : "did not return while the callback waited",
                static_cast<int>(check.result), check.callMs);
 }

@@ -66,7 +66,8 @@ struct Image {
         return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
     }
     uint32_t U32(uint64_t offset) const {
-        return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
+        return static_cast<uint32_t>(bytes[offset]) |
+               static_cast<uint32_t>(bytes[offset + 1]) << 8 |
                static_cast<uint32_t>(bytes[offset + 2]) << 16 |
                static_cast<uint32_t>(bytes[offset + 3]) << 24;
     }
@@ -241,7 +242,8 @@ bool Sha256(const uint8_t* data, uint64_t size, uint8_t digest[32]) {
     constexpr uint64_t kChunk = 1 << 20;
     for (uint64_t done = 0; ok && done < size; done += kChunk) {
         const uint64_t part = size - done < kChunk ? size - done : kChunk;
-        ok = BCryptHashData(hash, const_cast<PUCHAR>(data + done), static_cast<ULONG>(part), 0) == 0;
+        ok =
+            BCryptHashData(hash, const_cast<PUCHAR>(data + done), static_cast<ULONG>(part), 0) == 0;
     }
     ok = ok && BCryptFinishHash(hash, digest, 32, 0) == 0;
     if (hash != nullptr)
@@ -278,14 +280,13 @@ void ReportVersion(const wchar_t* path) {
         WORD language;
         WORD codePage;
     }* translations = nullptr;
-    if (!VerQueryValueW(info, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
-                        &length) ||
+    if (!VerQueryValueW(info, L"\\VarFileInfo\\Translation",
+                        reinterpret_cast<void**>(&translations), &length) ||
         length < sizeof *translations)
         return;
-    static const wchar_t* const kFields[] = {L"CompanyName",     L"FileDescription",
-                                             L"FileVersion",     L"ProductName",
-                                             L"ProductVersion",  L"OriginalFilename",
-                                             L"InternalName",    L"LegalCopyright"};
+    static const wchar_t* const kFields[] = {
+        L"CompanyName",    L"FileDescription",  L"FileVersion",  L"ProductName",
+        L"ProductVersion", L"OriginalFilename", L"InternalName", L"LegalCopyright"};
     for (const wchar_t* field : kFields) {
         wchar_t query[96];
         std::swprintf(query, 96, L"\\StringFileInfo\\%04x%04x\\%ls", translations->language,
@@ -358,7 +359,8 @@ bool InspectLibraryFile(const wchar_t* path, char* cause, size_t causeSize) {
     if (!truncated)
         ReportExports(image, pe);
     if (truncated)
-        std::snprintf(cause, causeSize, "truncated: the file has %llu bytes, its sections need %llu",
+        std::snprintf(cause, causeSize,
+                      "truncated: the file has %llu bytes, its sections need %llu",
                       static_cast<unsigned long long>(image.size),
                       static_cast<unsigned long long>(pe.needed));
     else if (!dll)

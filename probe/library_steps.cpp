@@ -228,8 +228,8 @@ void RunSearches() {
                       "Search %u of %u: Tamla_EnumDevices, maxCount %u, a table of %u records and "
                       "%u guard records",
                       static_cast<unsigned>(n + 1), static_cast<unsigned>(kSearches),
-                      static_cast<unsigned>(kToolTableSlots), static_cast<unsigned>(kToolTableSlots),
-                      static_cast<unsigned>(kGuardSlots));
+                      static_cast<unsigned>(kToolTableSlots),
+                      static_cast<unsigned>(kToolTableSlots), static_cast<unsigned>(kGuardSlots));
         Run.searches[n] = Search(kToolTableSlots, title);
     }
     // Fewer slots than programmers: what a library does when more are
@@ -243,11 +243,12 @@ void RunSearches() {
         return;
     }
     const uint32_t smaller = static_cast<uint32_t>(found > 16 ? 16 : found) - 1;
-    std::snprintf(title, sizeof title,
-                  "Search %u of %u: Tamla_EnumDevices, maxCount %u, fewer than the %d programmer(s) "
-                  "found",
-                  static_cast<unsigned>(kSearches), static_cast<unsigned>(kSearches),
-                  static_cast<unsigned>(smaller), static_cast<int>(found));
+    std::snprintf(
+        title, sizeof title,
+        "Search %u of %u: Tamla_EnumDevices, maxCount %u, fewer than the %d programmer(s) "
+        "found",
+        static_cast<unsigned>(kSearches), static_cast<unsigned>(kSearches),
+        static_cast<unsigned>(smaller), static_cast<int>(found));
     Run.searches[kFullSearches] = Search(smaller, title);
 }
 

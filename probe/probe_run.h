@@ -32,10 +32,10 @@ struct SearchSeen {
     int32_t result;
     double ms;
     int32_t stackLeft;
-    uint32_t written;    // records written, counted up to the last one touched
+    uint32_t written;      // records written, counted up to the last one touched
     uint32_t pastMaxCount; // records touched at or after maxCount
-    bool pastTable;      // a record touched after the tool's 16
-    uint32_t names;      // names decoded
+    bool pastTable;        // a record touched after the tool's 16
+    uint32_t names;        // names decoded
     uint32_t unterminated;
 };
 

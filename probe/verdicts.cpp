@@ -120,8 +120,9 @@ void JudgeStdcall(Judgement* out) {
     else if (found[0] != 0)
         Set(out, Verdict::Differs, "%s on the stack: cdecl", found);
     else
-        Set(out, Verdict::Holds, "every call removed its arguments; Tamla_FlashProgramB is never "
-                                 "called");
+        Set(out, Verdict::Holds,
+            "every call removed its arguments; Tamla_FlashProgramB is never "
+            "called");
 }
 
 void JudgeRegistration(Judgement* out) {
@@ -147,7 +148,8 @@ void JudgeRecord(Judgement* out) {
     if (r == nullptr)
         Set(out, Verdict::NotSeen, "no registration was made");
     else if (r->changedOutsideMode > 0)
-        Set(out, Verdict::Differs, "%u byte(s) changed outside the mode field, the first at offset %u",
+        Set(out, Verdict::Differs,
+            "%u byte(s) changed outside the mode field, the first at offset %u",
             static_cast<unsigned>(r->changedOutsideMode),
             static_cast<unsigned>(r->firstChangeOutsideMode));
     else if (r->changedBytes > 0)
@@ -182,14 +184,16 @@ void JudgeSearchCount(Judgement* out) {
         seen = true;
         if (s.result < 0 || static_cast<uint32_t>(s.result) > s.maxCount ||
             static_cast<uint32_t>(s.result) != s.written) {
-            Set(out, Verdict::Differs, "search %u returned %d with maxCount %u and %u record(s) written",
+            Set(out, Verdict::Differs,
+                "search %u returned %d with maxCount %u and %u record(s) written",
                 static_cast<unsigned>(n + 1), static_cast<int>(s.result),
                 static_cast<unsigned>(s.maxCount), static_cast<unsigned>(s.written));
             return;
         }
     }
     if (seen)
-        Set(out, Verdict::Holds, "returned %d, as many as it wrote", static_cast<int>(Run.searches[0].result));
+        Set(out, Verdict::Holds, "returned %d, as many as it wrote",
+            static_cast<int>(Run.searches[0].result));
     else
         Set(out, Verdict::NotSeen, "no search was made");
 }
@@ -246,8 +250,8 @@ void JudgeNames(Judgement* out) {
     if (names == 0)
         Set(out, Verdict::NotSeen, "no record was written");
     else if (unterminated > 0)
-        Set(out, Verdict::Differs, "%u of %u names had no terminator", static_cast<unsigned>(unterminated),
-            static_cast<unsigned>(names));
+        Set(out, Verdict::Differs, "%u of %u names had no terminator",
+            static_cast<unsigned>(unterminated), static_cast<unsigned>(names));
     else
         Set(out, Verdict::Holds, "%u names, all terminated", static_cast<unsigned>(names));
 }
@@ -277,7 +281,8 @@ void JudgeCallbackThread(Judgement* out) {
             : inSearch                 ? "Tamla_EnumDevices"
                                        : "no call");
     else
-        Set(out, Verdict::Holds, "%u callback(s), all on library threads", static_cast<unsigned>(count));
+        Set(out, Verdict::Holds, "%u callback(s), all on library threads",
+            static_cast<unsigned>(count));
 }
 
 void JudgeCallbackValues(Judgement* out) {
@@ -305,8 +310,9 @@ void JudgeCallbackLock(Judgement* out) {
     if (check.outcome == LockCheck::NotRun)
         Set(out, Verdict::NotSeen, "no callback came on a library thread while the probe was idle");
     else if (check.outcome == LockCheck::Returned)
-        Set(out, Verdict::Holds, "a registration on another thread during callback #%u returned in "
-                                 "%.1f ms",
+        Set(out, Verdict::Holds,
+            "a registration on another thread during callback #%u returned in "
+            "%.1f ms",
             static_cast<unsigned>(check.callback + 1), check.callMs);
     else
         Set(out, Verdict::Differs,

@@ -64,7 +64,8 @@ void ReportEvent(const SeenCallback& seen, const Table& before, const Table& aft
         const bool fits = slot < after.count && !Holds(before, after.slots[slot]);
         if (!fits && Run.arrivalsMisplaced++ == 0)
             std::snprintf(Run.arrivalMisplaced, sizeof Run.arrivalMisplaced,
-                          "an arrival named slot %u, which after it holds %s", static_cast<unsigned>(slot),
+                          "an arrival named slot %u, which after it holds %s",
+                          static_cast<unsigned>(slot),
                           slot < after.count ? "a programmer that was there before" : "nothing");
     }
     if (seen.mask == 0)

@@ -45,8 +45,8 @@ __declspec(dllexport) int32_t WRONG_CALL WRONG_EXPORT(SetIspOption)(IspOption* o
     return option != nullptr ? 1 : 0;
 }
 
-__declspec(dllexport) int32_t WRONG_CALL WRONG_EXPORT(EnumDevices)(IspDeviceInfo* devices,
-                                                                   uint32_t maxCount) {
+__declspec(dllexport) int32_t WRONG_CALL
+    WRONG_EXPORT(EnumDevices)(IspDeviceInfo* devices, uint32_t maxCount) {
 #if defined(WRONG_CRASH)
     // A write into the first page, which is never mapped.
     volatile uintptr_t address = 16;
@@ -65,9 +65,9 @@ __declspec(dllexport) int32_t WRONG_CALL WRONG_EXPORT(EnumDevices)(IspDeviceInfo
     return maxCount < 1 ? static_cast<int32_t>(maxCount) : 1;
 }
 
-__declspec(dllexport) int32_t WRONG_CALL WRONG_EXPORT(FlashProgramB)(uint32_t, const uint8_t*,
-                                                                     uint32_t, int32_t, int32_t,
-                                                                     int32_t, int32_t) {
+__declspec(dllexport) int32_t WRONG_CALL
+    WRONG_EXPORT(FlashProgramB)(uint32_t, const uint8_t*, uint32_t, int32_t, int32_t, int32_t,
+                                int32_t) {
     return 0;
 }
 
