@@ -173,12 +173,24 @@ SearchSeen Search(uint32_t maxCount, const char* title) {
         Report("  nothing written past the %u record(s) it was given",
                static_cast<unsigned>(maxCount));
     const uint32_t decoded = seen.written < kToolTableSlots ? seen.written : kToolTableSlots;
+    // Records shown once already are not shown again.
+    static IspDeviceInfo s_shown[kToolTableSlots];
+    static SearchSeen s_shownSeen{};
+    if (decoded > 0 && s_shownSeen.written == seen.written &&
+        std::memcmp(s_shown, g_table, decoded * sizeof(IspDeviceInfo)) == 0) {
+        Report("    the same record(s) as the search before");
+        seen.names = s_shownSeen.names;
+        seen.unterminated = s_shownSeen.unterminated;
+        return seen;
+    }
     for (uint32_t slot = 0; slot < decoded; ++slot) {
         if (SlotTouched(slot))
             ReportRecord(slot, &seen);
         else
             Report("    slot %u: not written", static_cast<unsigned>(slot));
     }
+    std::memcpy(s_shown, g_table, decoded * sizeof(IspDeviceInfo));
+    s_shownSeen = seen;
     return seen;
 }
 } // namespace
