@@ -84,13 +84,15 @@ void ReportChanges(const IspOption& before, const IspOption& after, Registration
     }
 }
 
-bool SlotTouched(uint32_t slot) {
+bool SlotAll(uint32_t slot, uint8_t value) {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&g_table[slot]);
     for (size_t i = 0; i < kIspDeviceInfoSize; ++i)
-        if (bytes[i] != kFill)
-            return true;
-    return false;
+        if (bytes[i] != value)
+            return false;
+    return true;
 }
+
+bool SlotTouched(uint32_t slot) { return !SlotAll(slot, kFill); }
 
 void ReportUnreadBytes(const IspDeviceInfo& device) {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&device);
@@ -148,10 +150,13 @@ SearchSeen Search(uint32_t maxCount, const char* title) {
     seen.result = outcome.result;
     seen.ms = outcome.ms;
     seen.stackLeft = outcome.stackLeft;
+    // A library may clear the slots it was given before filling them: zeros
+    // count as written only where they overrun.
     for (uint32_t slot = 0; slot < kToolTableSlots + kGuardSlots; ++slot) {
         if (!SlotTouched(slot))
             continue;
-        seen.written = slot + 1;
+        if (!SlotAll(slot, 0))
+            seen.written = slot + 1;
         if (slot >= maxCount)
             ++seen.pastMaxCount;
         if (slot >= kToolTableSlots)
@@ -161,7 +166,14 @@ SearchSeen Search(uint32_t maxCount, const char* title) {
     StackText(stack, sizeof stack, outcome.stackLeft, 8);
     Report("%s", title);
     Report("  result %d in %.1f ms; %s", static_cast<int>(outcome.result), outcome.ms, stack);
-    Report("  %u record(s) written", static_cast<unsigned>(seen.written));
+    uint32_t cleared = 0;
+    for (uint32_t slot = seen.written; slot < kToolTableSlots + kGuardSlots; ++slot)
+        cleared += SlotAll(slot, 0) ? 1 : 0;
+    if (cleared > 0)
+        Report("  %u record(s) written, and %u slot(s) after them set to zero",
+               static_cast<unsigned>(seen.written), static_cast<unsigned>(cleared));
+    else
+        Report("  %u record(s) written", static_cast<unsigned>(seen.written));
     if (seen.pastTable)
         Report("  WROTE PAST THE TABLE: into the guard after the tool's %u records (%u record(s) "
                "past maxCount): the tool's table would be overrun",

@@ -58,6 +58,8 @@ __declspec(dllexport) int32_t WRONG_CALL
     // Two records more than it was given room for.
     const uint32_t written = maxCount + 2;
 #else
+    // Clears every slot it was given first, as some libraries do.
+    std::memset(devices, 0, sizeof(IspDeviceInfo) * maxCount);
     const uint32_t written = maxCount < 1 ? maxCount : 1;
 #endif
     for (uint32_t i = 0; i < written; ++i)
