@@ -22,8 +22,8 @@ std::atomic<size_t> g_notKept{0};
 std::atomic<int> g_running{0};
 HANDLE g_librarySignal = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 
-// The lock check runs once: NotRun -> armed by the main thread -> taken by
-// one callback.
+// The lock check runs at most once: idle, armed by the main thread after the
+// first registration, taken by the first callback on a library thread.
 enum LockState : int { kLockIdle, kLockArmed, kLockTaken };
 std::atomic<int> g_lockState{kLockIdle};
 DWORD g_lockWaitMs = 0;
@@ -92,8 +92,13 @@ int32_t ISP_CALL ProbeCallback(int32_t code, uint32_t mask, uint32_t count) {
 }
 
 size_t SeenCallbackCount() {
+    // Up to the first one still being recorded, so none is skipped.
     const size_t next = g_next.load();
-    return next < kKept ? next : kKept;
+    const size_t kept = next < kKept ? next : kKept;
+    for (size_t i = 0; i < kept; ++i)
+        if (!g_entries[i].ready.load())
+            return i;
+    return kept;
 }
 
 bool SeenCallbackAt(size_t index, SeenCallback* out) {
@@ -125,6 +130,8 @@ void FinishLockCheck() {
     if (g_lockHelper == nullptr)
         return;
     WaitForSingleObject(g_lockHelper, INFINITE);
+    CloseHandle(g_lockHelper);
+    g_lockHelper = nullptr;
     g_lockResult.callMs = g_lockCall.ms;
     g_lockResult.result = g_lockCall.result;
 }

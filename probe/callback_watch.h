@@ -27,7 +27,8 @@ struct SeenCallback {
 
 int32_t ISP_CALL ProbeCallback(int32_t code, uint32_t mask, uint32_t count);
 
-// Callbacks recorded so far (a storm beyond the table is only counted).
+// Callbacks recorded so far, all readable (a storm beyond the table is only
+// counted).
 size_t SeenCallbackCount();
 bool SeenCallbackAt(size_t index, SeenCallback* out);
 size_t CallbacksNotKept();
