@@ -42,7 +42,13 @@ void FillDevice(IspDeviceInfo& device, uint32_t id) {
 extern "C" {
 
 __declspec(dllexport) int32_t WRONG_CALL WRONG_EXPORT(SetIspOption)(IspOption* option) {
-    return option != nullptr ? 1 : 0;
+    if (option == nullptr)
+        return 0;
+#if defined(WRONG_OVERRUN)
+    // Fills in a path of its own: a record rewritten past its mode field.
+    std::memcpy(option->bytes + isp_option::kPath1, "C:\\", 3);
+#endif
+    return 1;
 }
 
 __declspec(dllexport) int32_t WRONG_CALL
