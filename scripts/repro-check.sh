@@ -35,7 +35,7 @@ start=$(date +%s)
 pack "$REFERENCE"
 rm -rf "$SECOND"
 cmake --preset windows -B "$SECOND" >/dev/null
-cmake --build "$SECOND" -j "$jobs" --target ProgrammerSetup tamla_standin e2e_driver >/dev/null
+cmake --build "$SECOND" -j "$jobs" --target ProgrammerSetup tamla_standin e2e_driver library_probe >/dev/null
 pack "$SECOND"
 
 echo "== $REFERENCE (exe linked $(date -u -r "$REFERENCE/src/ui/ProgrammerSetup.exe" '+%F %T UTC'))"

@@ -2,28 +2,15 @@
 
 #include "device_events.h"
 #include "dialog_access.h"
+#include "isp_option_record.h"
 #include "resource.h"
 #include "shared_state.h"
 
 #include <cstring>
 #include "core_mutex.h"
 
-IspOption BuildIspOption(bool serialNoKey) {
-    using namespace isp_option;
-    IspOption option;
-    std::memset(&option, 0, sizeof(option));
-    option.bytes[kChipType] = kChipTypeCode;
-    IspPutU32(option, kInt14, 1);
-    IspPutU32(option, kInt18, 1);
-    IspPutU32(option, kSerialNoKey, serialNoKey ? 1 : 0);
-    option.bytes[kFlag848] = 1;
-    IspPutU32(option, kEventNotify, 1);
-    IspPutU32(option, kCallback, IspEncodeCallback(&OnDeviceEvent));
-    return option;
-}
-
 int32_t ApplyIspOptions() {
-    IspOption option = BuildIspOption(Dialog().IsChecked(IDC_SERIAL_NOKEY));
+    IspOption option = BuildIspOption(Dialog().IsChecked(IDC_SERIAL_NOKEY), &OnDeviceEvent);
     const bool accepted = Tamla_SetIspOption(&option) != 0;
     {
         CoreLock lock(CurrentOptionLock);

@@ -5,7 +5,8 @@ Usage: check_exe.py CHECK --exe PATH [--firmware PATH] [--version X.Y.Z] [--objd
                     [--texts cp936_texts.h] [--forbid FOLDER]... [--arch x86|x64]
 CHECK is one of: machine, imports, dialog, icon, firmware, version, manifest, cp936,
 paths (no FOLDER in the file; also for the stand-in library and the driver),
-test_support (--map LINK_MAP --core src/core: no test-only function linked in).
+test_support (--map LINK_MAP --core src/core: no test-only function linked in),
+probe-imports (the library probe's).
 Exit status 0 when the check finds nothing wrong, 1 otherwise."""
 import argparse
 import pathlib
@@ -20,7 +21,7 @@ from pe_file import PeFile  # noqa: E402
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("check", choices=["machine", "imports", "dialog", "icon", "firmware", "version", "manifest", "cp936", "paths",
-                                          "test_support"])
+                                          "test_support", "probe-imports"])
     parser.add_argument("--exe", required=True)
     parser.add_argument("--firmware")
     parser.add_argument("--version")
@@ -46,6 +47,8 @@ def main():
         problems = [] if machine == args.arch else ["an %s image, wanted %s" % (machine, args.arch)]
     elif args.check == "imports":
         problems = exe_checks.import_problems(args.exe, args.objdump)
+    elif args.check == "probe-imports":
+        problems = exe_checks.probe_import_problems(args.exe, args.objdump)
     elif args.check == "paths":
         problems = exe_checks.path_problems(exe, args.forbid)
     elif args.check == "cp936":

@@ -15,8 +15,9 @@ import sys
 import tempfile
 import zipfile
 
-RELEASE = {"ProgrammerSetup.exe", "user-readme.txt"}
-DEVELOPER = {"ProgrammerSetup.exe", "TAMLAISPDLL.DLL", "e2e_driver.exe", "firmware.bin", "verify.cmd"}
+RELEASE = {"ProgrammerSetup.exe", "LibraryProbe.exe", "user-readme.txt"}
+DEVELOPER = {"ProgrammerSetup.exe", "LibraryProbe.exe", "TAMLAISPDLL.DLL", "e2e_driver.exe", "firmware.bin",
+             "verify.cmd", "probe.cmd"}
 
 
 def pack(cpack, build, out):
@@ -51,6 +52,7 @@ def main():
     args = parser.parse_args()
     problems = []
     exe_bytes = None
+    probe_bytes = None
     with tempfile.TemporaryDirectory() as out, tempfile.TemporaryDirectory() as again:
         zips = pack(args.cpack, args.build, out)
         release = [n for n in zips if not n.endswith("-developer.zip")]
@@ -65,6 +67,8 @@ def main():
                     problems.append("release zip holds %s, wanted %s" % (sorted(names), sorted(RELEASE)))
                 if "ProgrammerSetup.exe" in z.namelist():
                     exe_bytes = z.read("ProgrammerSetup.exe")
+                if "LibraryProbe.exe" in z.namelist():
+                    probe_bytes = z.read("LibraryProbe.exe")
                 if args.tested_exe:
                     exe = next((n for n in z.namelist() if n.endswith("ProgrammerSetup.exe")), None)
                     if exe is None or z.read(exe) != pathlib.Path(args.tested_exe).read_bytes():
@@ -86,8 +90,11 @@ def main():
                         problems.append("developer zip holds %s, wanted %s" % (sorted(names), sorted(DEVELOPER)))
                     elif z.read("ProgrammerSetup.exe") != exe_bytes:
                         problems.append("the developer zip's exe differs from the release zip's")
-                    elif b"\n" in z.read("verify.cmd").replace(b"\r\n", b""):
-                        problems.append("verify.cmd lacks Windows line ends")
+                    elif z.read("LibraryProbe.exe") != probe_bytes:
+                        problems.append("the developer zip's probe differs from the release zip's")
+                    for name in ("verify.cmd", "probe.cmd"):
+                        if name in names and b"\n" in z.read(name).replace(b"\r\n", b""):
+                            problems.append("%s lacks Windows line ends" % name)
         elif developer:
             problems.append("developer zip made without a stand-in library: %s" % developer)
         problems += sums_problems(out, zips, exe_bytes)

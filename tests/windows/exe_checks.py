@@ -59,6 +59,8 @@ HIDDEN_CONTROLS = [
     (-1, "label", "下载计数:"),
 ]
 
+# The library probe loads the ISP library by path and shows no window.
+PROBE_DLLS = {"KERNEL32.DLL", "MSVCRT.DLL", "BCRYPT.DLL", "VERSION.DLL"}
 ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL", "MSVCRT.DLL", "GDI32.DLL", "COMCTL32.DLL", "TAMLAISPDLL.DLL"}
 LIBRARY_IMPORTS = {"Tamla_EnumDevices", "Tamla_SetIspOption", "Tamla_FlashProgramB"}
 
@@ -421,3 +423,13 @@ def test_support_problems(link_map: str, names):
     if "RefreshDeviceList()" not in link_map:
         return ["the link map does not list the core's functions"]
     return ["%s() is linked into the tool" % name for name in names if name + "()" in link_map]
+
+
+def probe_import_problems(exe_path: str, objdump: str):
+    """The probe must not import the ISP library (Windows would search for
+    it and refuse to start the probe without one), nor the window DLLs."""
+    out = subprocess.run([objdump, "-p", exe_path], check=True, capture_output=True, text=True).stdout
+    imports = read_imports(out)
+    if not imports:
+        return ["objdump shows no imports"]
+    return ["imports %s" % dll for dll in sorted(imports) if dll.upper() not in PROBE_DLLS]

@@ -3,8 +3,10 @@ rem The developer kit's check, for a real Windows 10 or 11 (CI runs it under
 rem Wine): the end-to-end suite against ProgrammerSetup.exe and the stand-in
 rem TAMLAISPDLL.DLL in this folder, then what the system reports for the
 rem tool's process (DPI awareness, the comctl32 it loaded, the ANSI code page,
-rem the dialog's font). Each scenario keeps its files in runs\ here (or in
-rem E2E_RUNS); the display checks expect the system's DPI (or E2E_EXPECT_DPI).
+rem the dialog's font), then the library probe against the stand-in (probe.cmd),
+rem which must finish its run with its verdicts (exit status 0 or 1). Each
+rem scenario keeps its files in runs\ here (or in E2E_RUNS); the display checks
+rem expect the system's DPI (or E2E_EXPECT_DPI).
 rem
 rem   verify.cmd [name-filter]      comma-separated parts of scenario names
 setlocal
@@ -15,9 +17,14 @@ echo.
 e2e_driver.exe facts .
 set facts=%errorlevel%
 echo.
-if "%suite%%facts%"=="00" (
+call probe.cmd
+set probe=%errorlevel%
+echo.
+set probed=0
+if not "%probe%"=="0" if not "%probe%"=="1" set probed=%probe%
+if "%suite%%facts%%probed%"=="000" (
     echo verify: PASS
     exit /b 0
 )
-echo verify: FAIL (suite %suite%, facts %facts%)
+echo verify: FAIL (suite %suite%, facts %facts%, probe %probe%)
 exit /b 1

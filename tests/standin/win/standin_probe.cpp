@@ -5,6 +5,7 @@
 // failed checks. "standin_probe exit-busy" is the child run that ends the
 // process in the middle of a write and an event storm.
 #include "isp_api.h"
+#include "isp_option_record.h"
 
 #include <windows.h>
 
@@ -157,17 +158,8 @@ void DeleteTree(const std::wstring& folder) {
     RemoveDirectoryW(folder.c_str());
 }
 
-IspOption ToolOption() {
-    IspOption option;
-    std::memset(option.bytes, 0, sizeof option.bytes);
-    option.bytes[isp_option::kChipType] = isp_option::kChipTypeCode;
-    IspPutU32(option, isp_option::kInt14, 1);
-    IspPutU32(option, isp_option::kInt18, 1);
-    option.bytes[isp_option::kFlag848] = 1;
-    IspPutU32(option, isp_option::kEventNotify, 1);
-    IspPutU32(option, isp_option::kCallback, IspEncodeCallback(OnEvent));
-    return option;
-}
+// The record the tool registers at start-up, from the tool's own builder.
+IspOption ToolOption() { return BuildIspOption(false, OnEvent); }
 
 uint8_t g_backgroundImage[61440];
 

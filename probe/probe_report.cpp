@@ -1,0 +1,134 @@
+#include "probe_report.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+constexpr size_t kReportSize = 256 * 1024;
+constexpr size_t kLineSize = 2048;
+
+char g_report[kReportSize];
+size_t g_used = 0;
+bool g_full = false;
+// Lines come from the main thread, the watchdog and the crash filter.
+SRWLOCK g_lock = SRWLOCK_INIT;
+
+// A console gets UTF-16, so the text reads right whatever its code page; a
+// file or a pipe gets the UTF-8 bytes.
+void Print(const char* text, size_t length) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        wchar_t wide[kLineSize];
+        const int n = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), wide,
+                                          static_cast<int>(kLineSize));
+        WriteConsoleW(out, wide, static_cast<DWORD>(n), &written, nullptr);
+    } else {
+        WriteFile(out, text, static_cast<DWORD>(length), &written, nullptr);
+    }
+}
+
+void Keep(const char* text, size_t length) {
+    if (g_full)
+        return;
+    static const char kFull[] = "(the report is full: later lines were only printed)\r\n";
+    if (g_used + length + sizeof kFull > kReportSize) {
+        std::memcpy(g_report + g_used, kFull, sizeof kFull - 1);
+        g_used += sizeof kFull - 1;
+        g_full = true;
+        return;
+    }
+    std::memcpy(g_report + g_used, text, length);
+    g_used += length;
+}
+
+// A line cut inside a UTF-8 sequence would end in a broken character: the
+// length of the longest start of text that ends with a whole one.
+size_t WholeCharacters(const char* text, size_t length) {
+    if (length == 0)
+        return 0;
+    size_t lead = length - 1;
+    while (lead > 0 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80)
+        --lead;
+    const unsigned char byte = static_cast<unsigned char>(text[lead]);
+    const size_t need = byte < 0x80 ? 1 : byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+    return lead + need <= length ? length : lead;
+}
+} // namespace
+
+void Report(const char* format, ...) {
+    char line[kLineSize];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(line, sizeof line - 2, format, args);
+    va_end(args);
+    size_t length = n < 0 ? 0 : static_cast<size_t>(n);
+    if (length > sizeof line - 3)
+        length = WholeCharacters(line, sizeof line - 3);
+    line[length++] = '\r';
+    line[length++] = '\n';
+    AcquireSRWLockExclusive(&g_lock);
+    Keep(line, length);
+    Print(line, length);
+    ReleaseSRWLockExclusive(&g_lock);
+}
+
+void ReportBlank() { Report("%s", ""); }
+
+bool WriteReportFile(const wchar_t* path) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    static const char kBom[] = "\xEF\xBB\xBF";
+    DWORD written = 0;
+    AcquireSRWLockExclusive(&g_lock);
+    bool ok = WriteFile(file, kBom, 3, &written, nullptr) && written == 3 &&
+              WriteFile(file, g_report, static_cast<DWORD>(g_used), &written, nullptr) &&
+              written == g_used;
+    ReleaseSRWLockExclusive(&g_lock);
+    ok = CloseHandle(file) && ok;
+    return ok;
+}
+
+void Utf8FromWide(char* buffer, size_t size, const wchar_t* text) {
+    wchar_t clean[kLineSize];
+    size_t n = 0;
+    for (; text[n] != 0 && n + 1 < kLineSize; ++n)
+        clean[n] = text[n] < 0x20 ? L'?' : text[n];
+    clean[n] = 0;
+    const int written = WideCharToMultiByte(CP_UTF8, 0, clean, -1, buffer, static_cast<int>(size),
+                                            nullptr, nullptr);
+    if (written == 0 && size > 0) {
+        // Too long for the buffer: cut it where whole characters end.
+        WideCharToMultiByte(CP_UTF8, 0, clean, static_cast<int>(n), buffer,
+                            static_cast<int>(size - 1), nullptr, nullptr);
+        buffer[size - 1] = 0;
+        buffer[WholeCharacters(buffer, std::strlen(buffer))] = 0;
+    }
+}
+
+void Utf8FromCp936(char* buffer, size_t size, const char* text, size_t length) {
+    size_t n = 0;
+    while (n < length && text[n] != 0)
+        ++n;
+    wchar_t wide[kLineSize];
+    const int count = n == 0 ? 0
+                             : MultiByteToWideChar(936, 0, text, static_cast<int>(n), wide,
+                                                   static_cast<int>(kLineSize - 1));
+    wide[count < 0 ? 0 : count] = 0;
+    Utf8FromWide(buffer, size, wide);
+}
+
+void HexBytes(char* buffer, size_t size, const uint8_t* bytes, size_t count) {
+    size_t used = 0;
+    if (size > 0)
+        buffer[0] = 0;
+    for (size_t i = 0; i < count && used + 4 <= size; ++i)
+        used += static_cast<size_t>(
+            std::snprintf(buffer + used, size - used, i == 0 ? "%02X" : " %02X", bytes[i]));
+}
