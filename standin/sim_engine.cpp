@@ -120,7 +120,9 @@ int32_t EnumerateSimDevices(const SimState& state, IspDeviceInfo* records, uint3
         for (uint32_t i = 0; i < written; ++i)
             FillDeviceRecord(state.devices.slots[i], state.unterminatedNames, records[i]);
     }
-    return int32_t(reported);
+    // The number of records written, as the interface says; a scripted count
+    // is a library that breaks it on purpose.
+    return int32_t(state.enumCountSet ? reported : written);
 }
 
 int32_t RegisterSimOption(const SimState& state, IspOption& record) {

@@ -192,8 +192,11 @@ void AskLibrary(SearchAnswer& answer) {
         InsideEnum = true;
         EnumThread = CurrentThreadId();
     }
-    answer.found = {};
-    answer.result = Tamla_EnumDevices(answer.found.data(), kDeviceSlots);
+    // Room beyond the 16 records asked for: a library that writes past
+    // maxCount spoils nothing of the tool's.
+    std::array<IspDeviceInfo, 2 * kDeviceSlots> records{};
+    answer.result = Tamla_EnumDevices(records.data(), kDeviceSlots);
+    std::copy_n(records.begin(), kDeviceSlots, answer.found.begin());
     // A negative result is an error, not a count: nothing was found.
     if (answer.result < 0)
         answer.result = 0;
