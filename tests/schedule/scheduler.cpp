@@ -167,7 +167,7 @@ bool Controlled() { return g_active.load() && g_mode == Mode::Controlled; }
 
 uint32_t CurrentId() { return t_self ? t_self->id : 0; }
 
-uint64_t Now() { return g_steps.load(); }
+uint64_t Now() { return g_steps.fetch_add(1); }
 
 uint32_t Choose(uint32_t n) {
     if (g_mode == Mode::Controlled)
@@ -202,7 +202,10 @@ void Seam(const char* what) {
     if (!g_active.load())
         return;
     if (g_mode == Mode::Free) {
-        g_steps.fetch_add(1);
+        const uint64_t step = g_steps.fetch_add(1);
+        // Free runs cannot be replayed; --trace at least shows the steps.
+        if (g_fullTrace)
+            TraceLine(std::to_string(step) + " " + Named(t_self) + ": " + what);
         FreeDelay();
         return;
     }

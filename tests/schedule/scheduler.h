@@ -32,7 +32,9 @@ void End(const std::function<void()>& stop);
 
 bool Controlled();
 uint32_t CurrentId();
-// A global order of the run's seams, for the record of what happened when.
+// A global order of the run's seams, for the record of what happened when:
+// each call gives a new, larger number, so records taken under WorldLock are
+// ordered as the lock ordered them, also on free threads.
 uint64_t Now();
 // The seed's choice among n (n > 0). Controlled: the same for the same seed.
 uint32_t Choose(uint32_t n);
