@@ -363,14 +363,12 @@ bool StartWorkerThread(WorkerJob job, uint32_t argument) {
         WorldLock lock;
         ++g.workersAlive;
     }
-    sched::Spawn(
-        job == WorkerJob::Configure ? "configure worker" : "search worker",
-        [job, argument] {
-            RunWorkerJob(job, argument);
-            WorldLock lock;
-            --g.workersAlive;
-        },
-        false);
+    sched::Spawn(job == WorkerJob::Configure ? "configure worker" : "search worker",
+                 [job, argument] {
+                     RunWorkerJob(job, argument);
+                     WorldLock lock;
+                     --g.workersAlive;
+                 });
     return true;
 }
 
@@ -863,7 +861,7 @@ std::string Context() {
 }
 
 struct Totals {
-    size_t seeds = 0, writes = 0, arrivals = 0, deferred = 0, inside = 0, closes = 0;
+    size_t writes = 0, arrivals = 0, deferred = 0, inside = 0, closes = 0;
 };
 
 void RunSeed(uint64_t seed, sched::Mode mode, bool show, Totals& totals) {
@@ -889,9 +887,9 @@ void RunSeed(uint64_t seed, sched::Mode mode, bool show, Totals& totals) {
     SetDialogAccess(g_dialog.get());
 
     sched::Begin(mode, seed, 200000);
-    sched::Spawn("dialog", DialogThread, true);
+    sched::Spawn("dialog", DialogThread);
     for (int i = 0; i < s.eventThreads; ++i)
-        sched::Spawn("library events", EventThread, true);
+        sched::Spawn("library events", EventThread);
     Post("the start-up", [] {
         HandleDialogCommand(IDC_SET_ISP_OPTION, 0);
         HandleDialogCommand(IDC_FIND_DEVICES, 0);
@@ -924,7 +922,6 @@ void RunSeed(uint64_t seed, sched::Mode mode, bool show, Totals& totals) {
                     static_cast<unsigned long long>(seed), Context().c_str(),
                     sched::TraceText().c_str());
 
-    ++totals.seeds;
     totals.writes += g.writes.size();
     totals.closes += g.closeStep != kOpen ? 1 : 0;
     for (const EventSeen& e : g.seen) {

@@ -17,7 +17,6 @@ namespace {
 struct Thread {
     uint32_t id;
     std::string name;
-    bool daemon;
     bool finished = false;
     std::function<bool()> waitFor; // empty: can run
     std::string waitWhat;
@@ -135,7 +134,6 @@ void Begin(Mode mode, uint64_t seed, uint64_t stepBudget) {
     auto main = std::make_unique<Thread>();
     main->id = 1;
     main->name = "user";
-    main->daemon = false;
     main->priority = (uint64_t(1) << 40) + g_random() % 1000;
     t_self = main.get();
     g_threads.push_back(std::move(main));
@@ -176,12 +174,11 @@ uint32_t Choose(uint32_t n) {
     return uint32_t(g_random() % n);
 }
 
-void Spawn(std::string name, std::function<void()> body, bool daemon) {
+void Spawn(std::string name, std::function<void()> body) {
     std::lock_guard<std::mutex> lock(g_mu);
     auto thread = std::make_unique<Thread>();
     thread->id = uint32_t(g_threads.size() + 1);
     thread->name = std::move(name);
-    thread->daemon = daemon;
     thread->priority = (uint64_t(1) << 40) + Choose(1000);
     Thread* self = thread.get();
     g_threads.push_back(std::move(thread));

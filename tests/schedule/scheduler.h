@@ -26,8 +26,8 @@ enum class Mode { Controlled, Free };
 // The calling thread becomes thread 1. Steps are seams; a controlled run that
 // takes more than stepBudget of them has not come to rest.
 void Begin(Mode mode, uint64_t seed, uint64_t stepBudget);
-// Ends the run: stop() makes every daemon's wait hold, then all threads are
-// joined. Called by thread 1 once the others are at rest.
+// Ends the run: stop() makes the waits of the threads that wait for work
+// forever hold, then all threads are joined. Called by thread 1 once the others are at rest.
 void End(const std::function<void()>& stop);
 
 bool Controlled();
@@ -39,9 +39,8 @@ uint64_t Now();
 // The seed's choice among n (n > 0). Controlled: the same for the same seed.
 uint32_t Choose(uint32_t n);
 
-// A thread that starts now and runs body when scheduled. Daemons wait for
-// work forever; others are expected to end.
-void Spawn(std::string name, std::function<void()> body, bool daemon);
+// A thread that starts now and runs body when scheduled.
+void Spawn(std::string name, std::function<void()> body);
 
 // A point where another thread may run next.
 void Seam(const char* what);
