@@ -194,7 +194,7 @@ void AskLibrary(SearchAnswer& answer) {
     }
     // Room beyond the 16 records asked for: a library that writes past
     // maxCount spoils nothing of the tool's.
-    std::array<IspDeviceInfo, 2 * kDeviceSlots> records{};
+    std::array<IspDeviceInfo, kIspSearchRecords> records{};
     answer.result = Tamla_EnumDevices(records.data(), kDeviceSlots);
     std::copy_n(records.begin(), kDeviceSlots, answer.found.begin());
     // A negative result is an error, not a count: nothing was found.

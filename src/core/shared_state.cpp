@@ -37,10 +37,6 @@ std::array<IspDeviceInfo, kDeviceSlots> CopyDeviceTable(uint32_t* validCount) {
     return DeviceTable;
 }
 
-bool SameDevice(const IspDeviceInfo& a, const IspDeviceInfo& b) {
-    return a.deviceId == b.deviceId && std::memcmp(a.uniqueId, b.uniqueId, sizeof(a.uniqueId)) == 0;
-}
-
 bool FindDeviceSlot(const IspDeviceInfo& device, uint32_t* slot, IspDeviceInfo* found) {
     CoreLock lock(DeviceTableLock);
     const uint32_t count = ValidSlotCount();

@@ -13,7 +13,7 @@
 #include <atomic>
 #include <cstdint>
 
-constexpr uint32_t kDeviceSlots = 16;
+constexpr uint32_t kDeviceSlots = kIspDeviceSlots;
 // Bits of a device event mask that name table slots.
 constexpr uint32_t kSlotMask = (1u << kDeviceSlots) - 1;
 
@@ -42,8 +42,6 @@ bool CopyValidSlot(uint32_t slot, IspDeviceInfo* device);
 // Copy of the whole table, with its valid count.
 std::array<IspDeviceInfo, kDeviceSlots> CopyDeviceTable(uint32_t* validCount);
 
-// Same id and same unique id: the same programmer.
-bool SameDevice(const IspDeviceInfo& a, const IspDeviceInfo& b);
 // The first valid slot that holds device, with its record as it stands now;
 // false when the device is no longer in the table.
 bool FindDeviceSlot(const IspDeviceInfo& device, uint32_t* slot, IspDeviceInfo* found);

@@ -37,6 +37,24 @@ static_assert(offsetof(IspDeviceInfo, name) == 21);
 static_assert(sizeof(IspDeviceInfo::name) == kIspDeviceNameSize);
 static_assert(offsetof(IspDeviceInfo, name) + kIspDeviceNameSize == kIspDeviceInfoSize);
 
+// The tool's device table: slot i is list entry i and bit i of an event mask.
+constexpr uint32_t kIspDeviceSlots = 16;
+// Records in the table a search hands the library, of which maxCount is
+// kIspDeviceSlots: the rest is spare room that absorbs a library writing
+// past maxCount. A write past all of them corrupts the tool.
+constexpr uint32_t kIspSearchRecords = 2 * kIspDeviceSlots;
+static_assert(kIspSearchRecords > kIspDeviceSlots);
+
+// Same id and same unique id: the same programmer.
+inline bool SameDevice(const IspDeviceInfo& a, const IspDeviceInfo& b) {
+    if (a.deviceId != b.deviceId)
+        return false;
+    for (size_t i = 0; i < sizeof(a.uniqueId); ++i)
+        if (a.uniqueId[i] != b.uniqueId[i])
+            return false;
+    return true;
+}
+
 // The option record is kept as raw bytes with named offsets: the library owns
 // the meaning of most fields and may rewrite any of them during registration.
 constexpr size_t kIspOptionSize = 901;
