@@ -26,10 +26,6 @@ struct Table {
     uint32_t count;
 };
 
-bool SameDevice(const IspDeviceInfo& a, const IspDeviceInfo& b) {
-    return a.deviceId == b.deviceId && std::memcmp(a.uniqueId, b.uniqueId, sizeof a.uniqueId) == 0;
-}
-
 bool Holds(const Table& table, const IspDeviceInfo& device) {
     for (uint32_t i = 0; i < table.count; ++i)
         if (SameDevice(table.slots[i], device))
