@@ -46,12 +46,14 @@ void SessionEndCalledOff() {
     SessionEnding = false;
 }
 
-bool BeginWrite() {
+WriteGate BeginWrite() {
     CoreLock lock(CloseLock);
-    if (CloseRequested || SessionEnding)
-        return false;
+    if (CloseRequested)
+        return WriteGate::Closing;
+    if (SessionEnding)
+        return WriteGate::SessionEnding;
     ++WritesRunning;
-    return true;
+    return WriteGate::Go;
 }
 
 bool EndWrite() {

@@ -20,9 +20,11 @@ bool RequestClose();
 bool MaySessionEnd();
 void SessionEndCalledOff();
 
-// A run passes here just before it writes. False once a close was requested
-// or the session is ending: the run must end without writing.
-bool BeginWrite();
+// A run passes here just before it writes; only Go lets it write. Once a
+// close was requested the run ends without a trace; while the session may
+// be ending it ends with a line, as the end may yet be called off.
+enum class WriteGate { Go, Closing, SessionEnding };
+WriteGate BeginWrite();
 // The write's outcome has been reported. True when a close waited for it and
 // no other write runs: the caller posts kCloseCommandId to the dialog.
 bool EndWrite();

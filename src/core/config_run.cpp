@@ -112,9 +112,15 @@ bool RunConfiguration(const RunRequest& request) {
         ReportOutcome(label, false);
         return true;
     }
-    // The tool is closing: this run ends without a trace.
-    if (!BeginWrite())
-        return false;
+    switch (BeginWrite()) {
+    case WriteGate::Go:
+        break;
+    case WriteGate::Closing:
+        return false; // the tool is closing: this run ends without a trace
+    case WriteGate::SessionEnding:
+        LogPrintf("<%s> not configured: the session is ending", label);
+        return true;
+    }
     LogPrintf("<%s> begin config...", label);
     EnableActionButtons(false);
     const int32_t written =

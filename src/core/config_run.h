@@ -18,7 +18,6 @@ struct RunRequest {
     Kind kind;
     uint32_t slot;        // the slot when the request was made
     IspDeviceInfo device; // Pressed and Arrival: found by id and unique id
-    uint32_t ticket;      // a press's, for withdrawing it; 0 otherwise
 };
 
 // One run, on the thread at work on the devices (device_coordination.cpp):

@@ -1,33 +1,49 @@
-// Searches, device events and configuration runs.
+// Registrations, searches, device events and configuration runs.
 //
-// The work is of two kinds: a search (the library asked, then the device
-// table and the list refilled) and a run (one device written). Both use the
-// library, the table and the list, and a run the one image buffer, so one
-// thread at a time does them, "the thread at work". The rules:
+// The work is of three kinds: a registration (the option record handed to
+// the library), a search (the library asked, then the device table and the
+// list refilled) and a run (one device written). Each calls into the
+// library, which need not be thread-safe and may call back on threads of its
+// own, from inside its calls, and under a lock of its own that its exports
+// take; searches and runs also use the table and the list, and a run the one
+// image buffer. So one thread at a time does all of it, "the thread at
+// work", and no other thread ever calls into the library. The rules:
 //
 // 1. Nobody waits for another thread. Whoever asks for work while no thread
 //    is at work becomes the thread at work: it does its own work and all work
 //    asked for meanwhile, and gives the role up in the same locked step that
 //    finds nothing left, so no request is ever left without a thread. Anyone
-//    else records the request and returns.
-// 2. The dialog's thread is never the thread at work: it must not block on
-//    the library (which may hold its own lock while a callback sends to the
-//    dialog). A press of configure queues its device and starts a worker
-//    thread; events reported on the dialog's thread, from inside a
-//    registration, start one, once, when no thread is at work.
-// 3. Searches go before runs. A run starts only when no search is asked for,
-//    so its table is newer than every device event recorded before it began.
+//    else records the request and returns at once. So when the library calls
+//    back on two threads at once, one of them does the work and the other
+//    returns at once, and a callback the library makes while holding its own
+//    lock never waits for a thread that waits for that lock.
+// 2. The dialog's thread is never the thread at work and never calls into
+//    the library: it would hang on a library that holds its lock while its
+//    callback sends to the dialog. The dialog's requests (registrations,
+//    searches, presses of configure) and events reported on its thread are
+//    recorded, and it starts one worker thread for them when no thread is at
+//    work or already coming. If none can start, what waited for it is
+//    dropped with a line saying so: nothing waits for a thread that never
+//    comes.
+// 3. Registrations go first, in the order asked, then searches, then runs.
+//    So find devices registers before it searches, the start-up's outcome
+//    line comes before the first search's lines, and a run starts only when
+//    no search is asked for: its table is newer than every device event
+//    recorded before it began.
 // 4. A device event asks for a search, except one reported on the thread at
 //    work from inside its own Tamla_EnumDevices call: the library reports
 //    there what that call's answer already holds, so the call answers it, and
 //    a library that calls back inside every search cannot keep the tool
 //    searching. A search answers every request recorded before its library
-//    call starts; one recorded later asks for one more search.
+//    call starts; one recorded later asks for one more search. Events
+//    reported inside a registration or a write, on the thread at work, are
+//    recorded like any other.
 // 5. An event during a run is deferred: the run's end posts a click on find
 //    devices (unless the tool is closing), which registers the options again
 //    and searches. The thread at work leaves that search to the click, unless
 //    a run is waiting (rule 3) or another request comes first.
-//    Once a close is decided, work still asked for is dropped unseen.
+//    Once a close is decided, work still asked for is dropped unseen and no
+//    library call starts (close_guard.h), beyond the write in progress.
 // 6. A run writes a device named by its id and unique id and found in the
 //    table when the run starts: the device whose entry was selected at the
 //    press, or a device an arrival brought. A device the table no longer
@@ -43,6 +59,9 @@
 //    Devices found by the first search, or while automatic download is off,
 //    are not new. Events do not name devices, so a device that leaves and
 //    comes back between two searches cannot be told from one that stayed.
+// 8. A search the library fails (a negative result) changes nothing: the
+//    table, the list and the devices waiting stay as they were, and the
+//    arrival it was to answer waits for the next search that succeeds.
 //
 // Lock: CoordinationLock, a leaf lock around the state below, held for a few
 // flag updates or a copy, never across a library call, a dialog access or a
@@ -54,25 +73,34 @@
 #include "core_mutex.h"
 #include "device_discovery.h"
 #include "isp_api.h"
+#include "isp_options.h"
 #include "log.h"
 #include "platform.h"
 #include "resource.h"
 #include "shared_state.h"
-#include "worker_jobs.h"
 
 #include <algorithm>
 #include <array>
 #include <utility>
 
 namespace {
+using Registration = DialogRequest::Registration;
+
 // Presses and arrivals waiting for their runs: one search queues at most 32
 // (16 arrived devices and 16 slot numbers that named none); buttons are
 // disabled while a run writes, so presses rarely pile up.
 constexpr size_t kRunQueueSize = 32;
+// Registrations waiting. Each reads the option boxes when it is made, so one
+// asked while the queue is full joins the last one queued, which registers
+// the same record.
+constexpr size_t kRegistrationQueueSize = 8;
 
 CoreMutex CoordinationLock;
 bool Working = false;      // a thread is at work
 bool WorkerComing = false; // ... or a worker started for it from the dialog's thread
+std::array<Registration, kRegistrationQueueSize> RegistrationQueue{};
+size_t RegistrationHead = 0;
+size_t RegistrationCount = 0;
 bool SearchAsked = false;  // a search is due
 bool ArrivalAsked = false; // ... and answers an arrival
 uint32_t InvalidAsked = 0; // arrival bits that named no device
@@ -86,13 +114,12 @@ bool SearchForClick = false; // the search asked for is left to the click posted
 std::array<RunRequest, kRunQueueSize> RunQueue{};
 size_t QueueHead = 0;
 size_t QueueLength = 0;
-uint32_t LastTicket = 0;
 
 // Only the thread at work touches these; the role, and with it the state,
 // passes between threads under CoordinationLock.
 std::array<IspDeviceInfo, kDeviceSlots> Waiting{}; // new devices waiting for an arrival
 size_t WaitingCount = 0;
-bool Searched = false;
+bool Searched = false; // a search has succeeded
 
 thread_local bool t_dialogThread = false;
 
@@ -103,7 +130,7 @@ Role TakeRoleLocked() {
     if (Working)
         return Role::None;
     if (t_dialogThread) {
-        // One worker for all the events of one registration.
+        // One worker for everything the dialog asks until it comes.
         if (WorkerComing)
             return Role::None;
         WorkerComing = true;
@@ -139,27 +166,75 @@ void Queue(const RunRequest* requests, size_t count) {
     LogRefused(requests, queued, count);
 }
 
+// Under CoordinationLock.
+void QueueRegistrationLocked(Registration kind) {
+    if (RegistrationCount == kRegistrationQueueSize) {
+        Registration& last =
+            RegistrationQueue[(RegistrationHead + RegistrationCount - 1) % kRegistrationQueueSize];
+        if (kind == Registration::LogEither)
+            last = kind;
+        return;
+    }
+    RegistrationQueue[(RegistrationHead + RegistrationCount) % kRegistrationQueueSize] = kind;
+    ++RegistrationCount;
+}
+
 // The run for a slot as the table stands now: the device in it, or the
 // slot's number when it holds none.
 RunRequest PressedRequest(uint32_t slot) {
-    RunRequest request{RunRequest::Kind::Pressed, slot, {}, 0};
+    RunRequest request{RunRequest::Kind::Pressed, slot, {}};
     if (!CopyValidSlot(slot, &request.device))
         request.kind = RunRequest::Kind::NoDevice;
     return request;
 }
 
-enum class Step { Search, Run, Done };
+// The dialog's thread could start no worker. Unless a thread took the work
+// meanwhile, what waited for one is dropped, and said.
+void NoWorker() {
+    std::array<RunRequest, kRunQueueSize> runs{};
+    size_t runCount = 0;
+    bool search = false;
+    bool registration = false;
+    {
+        CoreLock lock(CoordinationLock);
+        WorkerComing = false;
+        if (Working)
+            return;
+        for (; QueueLength != 0; --QueueLength) {
+            runs[runCount++] = RunQueue[QueueHead];
+            QueueHead = (QueueHead + 1) % kRunQueueSize;
+        }
+        search = std::exchange(SearchAsked, false);
+        SearchForClick = false;
+        registration = std::exchange(RegistrationCount, size_t{0}) != 0;
+    }
+    for (size_t i = 0; i < runCount; ++i)
+        LogPrintf("Cannot start a thread to configure device index(%d)",
+                  static_cast<int>(runs[i].slot));
+    if (search)
+        LogPrintf("Cannot start a thread to search for devices");
+    else if (registration)
+        LogPrintf("Cannot start a thread to register the options");
+}
 
-Step NextStep(RunRequest* run) {
+enum class Step { Register, Search, Run, Done };
+
+Step NextStep(Registration* registration, RunRequest* run) {
     // Once the tool is closing, work still asked for is dropped unseen.
     const bool closing = CloseDecided();
     CoreLock lock(CoordinationLock);
     if (closing) {
         SearchAsked = ArrivalAsked = SearchForClick = false;
         InvalidAsked = 0;
-        QueueLength = 0;
+        QueueLength = RegistrationCount = 0;
         Working = false;
         return Step::Done;
+    }
+    if (RegistrationCount != 0) {
+        *registration = RegistrationQueue[RegistrationHead];
+        RegistrationHead = (RegistrationHead + 1) % kRegistrationQueueSize;
+        --RegistrationCount;
+        return Step::Register;
     }
     if (SearchAsked && !(SearchForClick && QueueLength == 0))
         return Step::Search;
@@ -176,14 +251,15 @@ Step NextStep(RunRequest* run) {
 
 struct SearchAnswer {
     std::array<IspDeviceInfo, kDeviceSlots> found;
-    int32_t result; // what the library said, an error read as 0
+    int32_t result; // as the library said; negative: the search failed
     bool arrival;   // the search answers an arrival
     uint32_t invalid;
 };
 
 // Asks the library, answering every request recorded so far and every report
-// made on this thread inside the call.
-void AskLibrary(SearchAnswer& answer) {
+// made on this thread inside the call. False, with no call made, once a
+// close is decided.
+bool AskLibrary(SearchAnswer& answer) {
     {
         CoreLock lock(CoordinationLock);
         SearchAsked = SearchForClick = false;
@@ -195,15 +271,21 @@ void AskLibrary(SearchAnswer& answer) {
     // Room beyond the 16 records asked for: a library that writes past
     // maxCount spoils nothing of the tool's.
     std::array<IspDeviceInfo, kIspSearchRecords> records{};
-    answer.result = Tamla_EnumDevices(records.data(), kDeviceSlots);
+    const bool called = !CloseDecided();
+    answer.result = called ? Tamla_EnumDevices(records.data(), kDeviceSlots) : 0;
     std::copy_n(records.begin(), kDeviceSlots, answer.found.begin());
-    // A negative result is an error, not a count: nothing was found.
-    if (answer.result < 0)
-        answer.result = 0;
     CoreLock lock(CoordinationLock);
     InsideEnum = false;
     answer.arrival |= std::exchange(ArrivalInsideEnum, false);
     answer.invalid |= std::exchange(InvalidInsideEnum, 0u);
+    return called;
+}
+
+// A failed search answered nothing: its arrival waits for the next search.
+void KeepForNextSearch(const SearchAnswer& answer) {
+    CoreLock lock(CoordinationLock);
+    ArrivalAsked |= answer.arrival;
+    InvalidAsked |= answer.invalid;
 }
 
 bool Holds(const IspDeviceInfo* devices, size_t count, const IspDeviceInfo& device) {
@@ -240,21 +322,27 @@ void QueueArrivals(const std::array<IspDeviceInfo, kDeviceSlots>& before, uint32
     std::array<RunRequest, 2 * kDeviceSlots> runs{};
     size_t n = 0;
     for (size_t i = 0; i < waitingCount; ++i)
-        runs[n++] = {RunRequest::Kind::Arrival, slots[i], waiting[i], 0};
+        runs[n++] = {RunRequest::Kind::Arrival, slots[i], waiting[i]};
     for (uint32_t slot = 0; slot < kDeviceSlots; ++slot)
         if ((answer.invalid & (1u << slot)) != 0)
-            runs[n++] = {RunRequest::Kind::NoDevice, slot, {}, 0};
+            runs[n++] = {RunRequest::Kind::NoDevice, slot, {}};
     Queue(runs.data(), n);
 }
 
 void Search() {
     EnableActionButtons(false);
     SearchAnswer answer;
-    AskLibrary(answer);
-    uint32_t beforeCount = 0;
-    const std::array<IspDeviceInfo, kDeviceSlots> before = CopyDeviceTable(&beforeCount);
-    ShowDevices(answer.found, answer.result);
-    QueueArrivals(before, beforeCount, answer);
+    if (AskLibrary(answer)) {
+        if (answer.result < 0) {
+            LogPrintf("Search for devices failed (%d)", static_cast<int>(answer.result));
+            KeepForNextSearch(answer);
+        } else {
+            uint32_t beforeCount = 0;
+            const std::array<IspDeviceInfo, kDeviceSlots> before = CopyDeviceTable(&beforeCount);
+            ShowDevices(answer.found, answer.result);
+            QueueArrivals(before, beforeCount, answer);
+        }
+    }
     EnableActionButtons(true);
 }
 
@@ -279,8 +367,12 @@ size_t Run(const RunRequest& run) {
 size_t Work() {
     size_t runs = 0;
     for (;;) {
+        Registration registration = Registration::None;
         RunRequest run{};
-        switch (NextStep(&run)) {
+        switch (NextStep(&registration, &run)) {
+        case Step::Register:
+            RegisterOptionsAndLog(registration == Registration::LogEither);
+            break;
         case Step::Search:
             Search();
             break;
@@ -298,7 +390,8 @@ size_t Act(Role role) {
     case Role::Work:
         return Work();
     case Role::StartWorker:
-        StartSearchWorker();
+        if (!StartWorkerThread(0))
+            NoWorker();
         return 0;
     case Role::None:
         return 0;
@@ -333,30 +426,30 @@ uint32_t ConfigureDevice(uint32_t index) {
     return 0;
 }
 
-uint32_t QueuePressedDevice(uint32_t selection) {
-    RunRequest request = PressedRequest(selection);
+void AskFromDialog(const DialogRequest& request) {
+    RunRequest pressed{};
+    if (request.press >= 0)
+        pressed = PressedRequest(static_cast<uint32_t>(request.press));
+    const OnDialogThread dialogThread;
+    const size_t presses = request.press >= 0 ? 1 : 0;
+    Role role = Role::None;
     size_t queued = 0;
     {
         CoreLock lock(CoordinationLock);
-        request.ticket = ++LastTicket;
-        queued = QueueLocked(&request, 1);
+        if (request.registration != Registration::None)
+            QueueRegistrationLocked(request.registration);
+        if (request.search) {
+            SearchAsked = true;
+            SearchForClick = false;
+        }
+        queued = QueueLocked(&pressed, presses);
+        role = TakeRoleLocked();
     }
-    LogRefused(&request, queued, 1);
-    return request.ticket;
-}
-
-bool WithdrawPress(uint32_t ticket) {
-    CoreLock lock(CoordinationLock);
-    for (size_t i = 0; i < QueueLength; ++i) {
-        if (RunQueue[(QueueHead + i) % kRunQueueSize].ticket != ticket)
-            continue;
-        for (size_t k = i; k + 1 < QueueLength; ++k)
-            RunQueue[(QueueHead + k) % kRunQueueSize] =
-                RunQueue[(QueueHead + k + 1) % kRunQueueSize];
-        --QueueLength;
-        return true;
-    }
-    return false;
+    LogRefused(&pressed, queued, presses);
+    // The press passes its entry, as a worker's argument, to whoever looks.
+    if (role == Role::StartWorker &&
+        !StartWorkerThread(request.press >= 0 ? static_cast<uint32_t>(request.press) : 0))
+        NoWorker();
 }
 
 size_t RunQueuedWork() {
@@ -404,16 +497,16 @@ bool RunInProgress() {
     return Running;
 }
 
-bool SearchRequestPending() {
+bool RequestPending() {
     CoreLock lock(CoordinationLock);
-    return SearchAsked;
+    return SearchAsked || RegistrationCount != 0;
 }
 
 void ResetDeviceCoordination() {
     CoreLock lock(CoordinationLock);
     Working = WorkerComing = SearchAsked = ArrivalAsked = InsideEnum = ArrivalInsideEnum = false;
     Running = ClickAsked = SearchForClick = Searched = false;
-    InvalidAsked = InvalidInsideEnum = EnumThread = LastTicket = 0;
-    QueueHead = QueueLength = WaitingCount = 0;
+    InvalidAsked = InvalidInsideEnum = EnumThread = 0;
+    QueueHead = QueueLength = WaitingCount = RegistrationHead = RegistrationCount = 0;
 }
 #endif

@@ -1,13 +1,13 @@
-// Who searches and who writes, and when: the one place where searches, device
-// events and configuration runs meet. Its rules are stated at the top of
-// device_coordination.cpp.
+// Who calls into the library, and when: the one place where registrations,
+// searches, device events and configuration runs meet. Its rules are stated
+// at the top of device_coordination.cpp.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 // Asks for a search; returns DeviceCount as it stands when the call returns.
-// When no other thread is at work on the devices, this thread does the
+// When no other thread is at work on the library, this thread does the
 // search itself, and every piece of work asked for meanwhile, before it
 // returns; otherwise the request is left for that thread.
 uint32_t RefreshDeviceList();
@@ -17,14 +17,21 @@ uint32_t RefreshDeviceList();
 // goes to the log and the result field.
 uint32_t ConfigureDevice(uint32_t index);
 
-// The configure button, on the dialog's thread: queues the device of the list
-// entry selected at the press and returns a ticket for it. The worker thread
-// started for the press then calls RunQueuedWork; if none can start, the
-// press is withdrawn (false when a thread at work took it already).
-uint32_t QueuePressedDevice(uint32_t selection);
-bool WithdrawPress(uint32_t ticket);
-// Does the work waiting, unless another thread is at it. Returns how many
-// runs this thread did.
+// What a command of the dialog asks for. The dialog's thread only records it
+// and returns: a worker thread, or the thread already at work, does it.
+struct DialogRequest {
+    // A registration of the option record, and which outcome it logs.
+    enum class Registration : uint8_t { None, LogFailure, LogEither };
+    Registration registration;
+    bool search; // after the registration
+    // Configure: the list entry selected at the press, whose device is taken
+    // now, as the entry names it; -1 for none.
+    int32_t press;
+};
+void AskFromDialog(const DialogRequest& request);
+
+// The body of a worker thread the dialog started: does the work waiting,
+// unless another thread is at it. Returns how many runs this thread did.
 size_t RunQueuedWork();
 
 // What the device event handler reports.
@@ -40,7 +47,8 @@ ReportAnswer ReportDeviceChange(const DeviceReport& report);
 
 // Marks the calling thread as the dialog's for the life of the object. The
 // dialog's thread never does the work itself: a device event reported on it
-// (from inside a registration) is handed to a worker thread.
+// (a library may deliver its events through a window of its own, on the
+// thread that loaded it) is handed to a worker thread.
 class OnDialogThread {
 public:
     OnDialogThread();
@@ -54,8 +62,8 @@ private:
 
 #if CORE_TESTING
 // Read-only views and a reset, for the tests only (not in the tool).
-bool WorkInProgress(); // a thread is at work on the devices
+bool WorkInProgress(); // a thread is at work on the library
 bool RunInProgress();
-bool SearchRequestPending();
+bool RequestPending(); // a registration or a search is waiting
 void ResetDeviceCoordination();
 #endif

@@ -15,13 +15,6 @@ void WriteDebugOutput(const char* text);
 // A number that tells the calling thread from every other running thread.
 uint32_t CurrentThreadId();
 
-// The jobs a worker thread can run; RunWorkerJob (worker_jobs.h) says what
-// each one does.
-enum class WorkerJob { Configure, Refresh };
-constexpr size_t kWorkerJobCount = 2;
-static_assert(static_cast<size_t>(WorkerJob::Refresh) + 1 == kWorkerJobCount,
-              "kWorkerJobCount counts every job");
-
-// Starts a detached thread that calls RunWorkerJob(job, argument). Returns
-// whether the thread started.
-bool StartWorkerThread(WorkerJob job, uint32_t argument);
+// Starts a detached thread that calls RunWorkerJob(argument) (worker_jobs.h).
+// Returns whether the thread started.
+bool StartWorkerThread(uint32_t argument);

@@ -1,15 +1,11 @@
-// The long operations the dialog hands to worker threads. The core decides
-// what a job does; the platform only starts a thread that runs it.
+// The body of the worker threads the dialog starts. The core decides what a
+// worker does; the platform only starts a thread that runs it.
 #pragma once
-
-#include "platform.h"
 
 #include <cstdint>
 
-// The body of a worker thread: runs the job with its one argument (the
-// device index of a press, whose device is already queued, or 0 for a
-// search) and returns the job's result.
-uint32_t RunWorkerJob(WorkerJob job, uint32_t argument);
-
-// Starts a worker thread that searches; logs a line when none could start.
-void StartSearchWorker();
+// Does the work the dialog recorded, and whatever is asked meanwhile, unless
+// another thread is at work on the library (device_coordination.h). The
+// argument names the list entry of a press, or is 0; the work itself was
+// recorded before the thread started. Returns 0.
+uint32_t RunWorkerJob(uint32_t argument);

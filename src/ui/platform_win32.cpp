@@ -8,8 +8,7 @@
 
 #include <windows.h>
 
-#include <array>
-#include <utility>
+#include <cstdint>
 
 bool LoadFirmwarePayload(const uint8_t** data, uint32_t* size) {
     HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_FIRMWARE), "BIN");
@@ -36,28 +35,14 @@ void WriteDebugOutput(const char* text) { OutputDebugStringA(text); }
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 
 namespace {
-// One thread entry per job, so the job travels in the entry and the one
-// pointer-sized argument carries the job's 32-bit argument.
-template <size_t Job> DWORD WINAPI JobThread(LPVOID argument) {
-    return RunWorkerJob(static_cast<WorkerJob>(Job),
-                        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(argument)));
+DWORD WINAPI WorkerThread(LPVOID argument) {
+    return RunWorkerJob(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(argument)));
 }
-
-template <size_t... Jobs>
-constexpr std::array<LPTHREAD_START_ROUTINE, sizeof...(Jobs)>
-JobThreads(std::index_sequence<Jobs...>) {
-    return {JobThread<Jobs>...};
-}
-
-constexpr auto kJobThreads = JobThreads(std::make_index_sequence<kWorkerJobCount>());
 } // namespace
 
-bool StartWorkerThread(WorkerJob job, uint32_t argument) {
-    const size_t index = static_cast<size_t>(job);
-    if (index >= kJobThreads.size())
-        return false;
+bool StartWorkerThread(uint32_t argument) {
     // Detached: the handle is closed at once and nobody waits for the thread.
-    UniqueHandle thread(CreateThread(nullptr, 0, kJobThreads[index],
+    UniqueHandle thread(CreateThread(nullptr, 0, WorkerThread,
                                      reinterpret_cast<LPVOID>(static_cast<uintptr_t>(argument)), 0,
                                      nullptr));
     return thread.valid();

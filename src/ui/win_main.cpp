@@ -1,4 +1,5 @@
 // Process entry: installs the dialog access and runs the main dialog.
+#include "device_coordination.h"
 #include "main_dialog.h"
 #include "resource.h"
 #include "win32_dialog_access.h"
@@ -29,6 +30,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     SetDialogAccess(&g_dialogAccess);
     KeepAppIcons(LoadAppIcon(instance, SM_CXICON, SM_CYICON),
                  LoadAppIcon(instance, SM_CXSMICON, SM_CYSMICON));
+    // This thread runs the dialog for the whole process: a device event the
+    // library delivers on it, through a window of its own, must not make it
+    // call into the library.
+    const OnDialogThread dialogThread;
     // A Unicode dialog: the template's texts and everything the tool sets
     // reach the controls as UTF-16, whatever the system's ANSI code page.
     return static_cast<int>(

@@ -65,7 +65,7 @@ void FakeLibrary::Reset() {
     lastImage_.clear();
     imagesChanged_ = 0;
     eventResults_.clear();
-    reportsInsideEnum_ = 0;
+    reportsInsideCalls_ = 0;
 }
 
 void FakeLibrary::SetBehaviour(unsigned behaviour) {
@@ -170,7 +170,7 @@ int32_t FakeLibrary::Enum(IspDeviceInfo* devices, uint32_t maxCount) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             attached = uint32_t(std::min<size_t>(devices_.size(), 16));
-            ++reportsInsideEnum_;
+            ++reportsInsideCalls_;
         }
         FireEvent(kChangeEvent, (1u << attached) - 1, attached);
     }
@@ -213,8 +213,13 @@ int32_t FakeLibrary::SetOption(IspOption* option) {
         attached = uint32_t(std::min<size_t>(devices_.size(), 16));
     }
     // Reports the devices already attached, before the call returns.
-    if (result != 0 && attached != 0 && Has(kCallsBackInsideCalls) && t_callbackDepth == 0)
+    if (result != 0 && attached != 0 && Has(kCallsBackInsideCalls) && t_callbackDepth == 0) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++reportsInsideCalls_;
+        }
         FireEvent(kIspEventArrival, (1u << attached) - 1, attached);
+    }
     return result;
 }
 
@@ -270,9 +275,9 @@ std::vector<int32_t> FakeLibrary::EventResults() {
     return eventResults_;
 }
 
-int FakeLibrary::ReportsInsideEnum() {
+int FakeLibrary::ReportsInsideCalls() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return reportsInsideEnum_;
+    return reportsInsideCalls_;
 }
 
 void FakeLibrary::FireEventAsync(int32_t event, uint32_t mask, uint32_t count) {

@@ -81,8 +81,8 @@ public:
 
     // What the callback answered to each event delivered, in order.
     std::vector<int32_t> EventResults();
-    // Changes reported from inside Tamla_EnumDevices.
-    int ReportsInsideEnum();
+    // Changes reported from inside Tamla_EnumDevices and Tamla_SetIspOption.
+    int ReportsInsideCalls();
     // Calls the registered callback on this thread; -1 without one.
     int32_t FireEvent(int32_t event, uint32_t mask, uint32_t count);
     // Queues the event for the library's own event thread.
@@ -134,7 +134,7 @@ private:
     std::vector<uint8_t> lastImage_;
     size_t imagesChanged_ = 0;
     std::vector<int32_t> eventResults_;
-    int reportsInsideEnum_ = 0;
+    int reportsInsideCalls_ = 0;
 
     std::mutex eventMutex_;
     std::condition_variable eventWake_;

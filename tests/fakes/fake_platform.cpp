@@ -53,13 +53,13 @@ void CoreMutex::lock() { mutex_.lock(); }
 
 void CoreMutex::unlock() { mutex_.unlock(); }
 
-bool StartWorkerThread(WorkerJob job, uint32_t argument) {
+bool StartWorkerThread(uint32_t argument) {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_threadsFail)
         return false;
-    g_starts.push_back({job, argument});
+    g_starts.push_back({argument});
     if (g_runWorkers)
-        g_threads.emplace_back([job, argument] { RunWorkerJob(job, argument); });
+        g_threads.emplace_back([argument] { RunWorkerJob(argument); });
     return true;
 }
 

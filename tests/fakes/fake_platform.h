@@ -22,8 +22,7 @@ std::vector<std::string> DebugOutput();
 void SetEchoDebugOutput(bool echo); // to standard error, as the host build does
 
 struct WorkerStart {
-    WorkerJob job;
-    uint32_t argument;
+    uint32_t argument; // a press's list entry, else 0
 };
 // Run workers on real threads (joined by JoinWorkers) or only record them.
 void SetRunWorkers(bool run);

@@ -124,6 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SetDialogAccess(&dialog);
 
     int32_t modeLeft = 0; // the mode the library writes during registration
+    bool searchFails = false;
     for (int step = 0; step < 64 && in.remaining_bytes() > 0; ++step) {
         const size_t writesBefore = library.FlashCallCount();
         switch (in.ConsumeIntegralInRange<int>(0, 11)) {
@@ -131,10 +132,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             library.SetDevices(ConsumeDevices(in));
             break;
         case 1:
-            if (in.ConsumeBool())
-                library.SetEnumResult(in.ConsumeIntegral<int32_t>());
-            else
+            searchFails = false;
+            if (in.ConsumeBool()) {
+                const int32_t result = in.ConsumeIntegral<int32_t>();
+                searchFails = result < 0;
+                library.SetEnumResult(result);
+            } else {
                 library.SetEnumResult(std::nullopt);
+            }
             break;
         case 2: {
             if (in.ConsumeBool()) {
@@ -153,16 +158,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         }
         case 3: {
+            const FakeDialog::Control before = dialog.Get(IDC_DEVICE_LIST);
+            const uint32_t countBefore = DeviceCount.load();
             const uint32_t count = RefreshDeviceList();
             Check(count == DeviceCount.load(), "refresh returns the device count");
             FakeDialog::Control list = dialog.Get(IDC_DEVICE_LIST);
+            Check(!RequestPending(), "a search answers the request");
+            if (searchFails) {
+                Check(count == countBefore && list.entries == before.entries,
+                      "a failed search leaves table and list as they were");
+                break;
+            }
             const size_t expected = count == 0 ? 0 : ValidSlotCount();
             Check(list.entries.size() == expected, "one entry per valid slot");
-            Check(count == 0 || list.selection == 0, "entry 0 selected after a search");
+            // With automatic download a search may answer an arrival that an
+            // earlier, failed search kept: its runs select their entries.
+            Check(count == 0 || list.selection == 0 || AutoDownload.load() != 0,
+                  "entry 0 selected after a search");
             Check(count == 0 ? dialog.Get(IDC_DEVICE_INFO).text.empty()
                              : dialog.Get(IDC_DEVICE_INFO).text.size() == 32,
                   "info line is 32 characters");
-            Check(!SearchRequestPending(), "a search answers the request");
             break;
         }
         case 4: {
@@ -210,10 +225,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // from any other (the image itself is checked after the step).
             const bool usable = ChoosePayload(in);
             const bool slotValid = ValidSlotCount() > 0;
+            // A search the dialog asked for goes first and may replace the
+            // table; presses left waiting may fill the queue.
+            const bool searchFirst = RequestPending();
+            const size_t linesBefore = dialog.LogLines().size();
             ConfigureDevice(0);
             const bool wrote = library.FlashCallCount() > writesBefore;
+            const std::vector<std::string> lines = dialog.LogLines();
+            const bool refused =
+                lines.size() > linesBefore &&
+                lines[linesBefore].rfind("Too many configuration requests", 0) == 0;
             Check(!wrote || usable, "no write from an unusable payload");
-            Check(!usable || !slotValid || wrote, "a usable payload is written");
+            Check(!usable || !slotValid || searchFirst || refused || wrote,
+                  "a usable payload is written");
             break;
         }
         case 10:
@@ -223,7 +247,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         default:
             // A press, whose worker is left to run later or never.
-            QueuePressedDevice(in.ConsumeIntegralInRange<uint32_t>(0, 17));
+            AskFromDialog({DialogRequest::Registration::None, false,
+                           in.ConsumeIntegralInRange<int32_t>(0, 17)});
             break;
         }
         CheckWrites(writesBefore);

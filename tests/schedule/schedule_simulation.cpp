@@ -358,17 +358,16 @@ void WriteDebugOutput(const char* text) {
 
 uint32_t CurrentThreadId() { return sched::CurrentId(); }
 
-bool StartWorkerThread(WorkerJob job, uint32_t argument) {
+bool StartWorkerThread(uint32_t argument) {
     {
         WorldLock lock;
         ++g.workersAlive;
     }
-    sched::Spawn(job == WorkerJob::Configure ? "configure worker" : "search worker",
-                 [job, argument] {
-                     RunWorkerJob(job, argument);
-                     WorldLock lock;
-                     --g.workersAlive;
-                 });
+    sched::Spawn("worker", [argument] {
+        RunWorkerJob(argument);
+        WorldLock lock;
+        --g.workersAlive;
+    });
     return true;
 }
 
@@ -835,7 +834,7 @@ void CheckLines() {
 // At rest: the list shows what is attached, both buttons are enabled and no
 // work is marked going on.
 void CheckAtRest() {
-    if (WorkInProgress() || RunInProgress() || SearchRequestPending())
+    if (WorkInProgress() || RunInProgress() || RequestPending())
         sched::Fail("work still marked going on at rest");
     if (g.destroyed)
         return;

@@ -72,9 +72,13 @@ TEST_F(CloseGuardTest, SessionEndWaitsForTheWriteAndHoldsBackNewOnes) {
     EXPECT_TRUE(dialog->PostedClicks().empty()); // a refused session end closes nothing
     library.SetOnFlash(nullptr);
 
+    // A press while the session may be ending is not written, and says so:
+    // the end may yet be called off.
     EXPECT_TRUE(MaySessionEnd());
     ConfigureDevice(0);
     EXPECT_EQ(library.FlashCallCount(), 1u);
+    EXPECT_EQ(dialog->LogLines().back(),
+              std::string("<") + kLabelA + "> not configured: the session is ending");
     SessionEndCalledOff();
     ConfigureDevice(0);
     EXPECT_EQ(library.FlashCallCount(), 2u);

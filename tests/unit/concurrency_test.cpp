@@ -11,6 +11,7 @@
 #include "isp_options.h"
 #include "watchdog.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -65,13 +66,6 @@ protected:
                 return;
         }
     }
-
-    size_t ConfigureStarts() {
-        size_t runs = 0;
-        for (const fake_platform::WorkerStart& start : fake_platform::WorkerStarts())
-            runs += start.job == WorkerJob::Configure ? 1 : 0;
-        return runs;
-    }
 };
 
 TEST_F(ConcurrencyTest, EventRacingTheEndOfARunIsNeverLost) {
@@ -107,7 +101,7 @@ TEST_F(ConcurrencyTest, EventRacingTheEndOfARunIsNeverLost) {
             RefreshDeviceList(); // what the posted click leads to
         }
         ASSERT_EQ(dialog->Get(IDC_DEVICE_LIST).entries, Labels(after)) << "round " << round;
-        ASSERT_FALSE(SearchRequestPending());
+        ASSERT_FALSE(RequestPending());
         ASSERT_FALSE(RunInProgress());
         // The run wrote its device, or found it gone in a search the event
         // asked for before the run began.
@@ -134,7 +128,7 @@ TEST_F(ConcurrencyTest, SearchesEndWhenTheLibraryCallsBackInsideEverySearch) {
     ASSERT_EQ(ApplyIspOptions(), 1);
     Settle();
     const std::pair<const char*, std::function<void()>> starts[] = {
-        {"a worker", [] { StartWorkerThread(WorkerJob::Refresh, 0); }},
+        {"a worker", [] { std::thread(RefreshDeviceList).join(); }},
         {"the dialog", [] { HandleDialogCommand(IDC_FIND_DEVICES, 0); }},
         {"a callback", [this] { library.FireEventAsync(1, 0x3, 2); }},
     };
@@ -156,8 +150,6 @@ class StormTest : public ConcurrencyTest, public ::testing::WithParamInterface<u
 
 TEST_P(StormTest, SearchesEventsAndRunsSettleOnTheLastDeviceSet) {
     const unsigned behaviour = GetParam();
-    const bool insideCalls = (behaviour & kCallsBackInsideCalls) != 0;
-    const bool underLock = (behaviour & kCallsBackUnderLock) != 0;
     constexpr int kEvents = 1500;
     Watchdog watchdog(kWatchdogLimit, [this] { return ThreadState(); });
     fake_platform::SetRunWorkers(true);
@@ -177,17 +169,14 @@ TEST_P(StormTest, SearchesEventsAndRunsSettleOnTheLastDeviceSet) {
     Settle();
     ASSERT_EQ(DeviceCount.load(), 2u);
     library.SetBehaviour(behaviour);
-    const size_t registrationsBefore = library.Registrations().size();
 
-    // A library that calls back under its own lock deadlocks with a dialog
-    // thread waiting for that lock in Tamla_SetIspOption while the callback
-    // sends to the dialog. So while its events flow, no registration runs on
-    // the dialog thread: searches start on workers, the way that used to
-    // deadlock on the tool's own refresh lock, and the searches the runs ask
-    // for by a posted click wait until the events are delivered.
-    dialog->HoldPostedClicks(underLock);
+    // The dialog's commands run on the dialog's thread throughout, also with a
+    // library that calls back under the lock its exports take: the dialog's
+    // thread never calls into the library, so it never waits for that lock
+    // while a callback sends to it.
     watchdog.Stage("the storm");
     std::mt19937 random(4242);
+    std::atomic<size_t> presses{0}; // made with an entry selected
     for (int i = 0; i < kEvents; ++i) {
         // Two to five devices out of a pool of eight.
         const uint32_t size = 2 + random() % 4;
@@ -204,29 +193,25 @@ TEST_P(StormTest, SearchesEventsAndRunsSettleOnTheLastDeviceSet) {
         if (i % 40 == 0) {
             const int entry = int(random() % 2);
             dialog->Post(
-                [this, entry] {
+                [this, entry, &presses] {
                     dialog->Choose(IDC_DEVICE_LIST, entry);
+                    presses += dialog->GetSelection(IDC_DEVICE_LIST) >= 0 ? 1 : 0;
                     HandleDialogCommand(IDC_CONFIGURE, 0);
                 },
                 "a press of configure");
         }
-        if (i % 37 == 0) {
-            if (underLock)
-                StartWorkerThread(WorkerJob::Refresh, 0);
-            else
-                dialog->Post([] { HandleDialogCommand(IDC_FIND_DEVICES, 0); },
-                             "a press of find devices");
-        }
+        if (i % 37 == 0)
+            dialog->Post([] { HandleDialogCommand(IDC_FIND_DEVICES, 0); },
+                         "a press of find devices");
         if (i % 23 == 0)
             dialog->Post([] { HandleDialogCommand(IDC_DEVICE_LIST, kListSelectionChanged); },
                          "a selection in the device list");
-        if (insideCalls && !underLock && i % 29 == 0)
+        if (i % 29 == 0)
             dialog->Post([] { HandleDialogCommand(IDC_PLUG_NOTIFY, 0); },
                          "a registration of the options");
     }
     watchdog.Stage("the delivery of the storm's events");
     library.WaitEvents();
-    dialog->HoldPostedClicks(false);
     watchdog.Stage("settling after the storm");
     Settle();
 
@@ -239,7 +224,7 @@ TEST_P(StormTest, SearchesEventsAndRunsSettleOnTheLastDeviceSet) {
     // Each press writes the device selected at the press, or says why not: it
     // left, or the storm kept the tool searching (searches go first) until
     // too many presses waited.
-    const size_t runs = ConfigureStarts();
+    const size_t runs = presses.load();
     EXPECT_GT(runs, 0u);
     size_t removed = 0;
     for (const std::string& line : dialog->LogLines()) {
@@ -251,18 +236,17 @@ TEST_P(StormTest, SearchesEventsAndRunsSettleOnTheLastDeviceSet) {
     }
     EXPECT_EQ(library.FlashCallCount() + removed, runs);
     EXPECT_EQ(library.ImagesChangedDuringWrite(), 0u);
-    EXPECT_FALSE(SearchRequestPending());
+    EXPECT_FALSE(RequestPending());
     EXPECT_FALSE(RunInProgress());
     EXPECT_FALSE(WorkInProgress());
     // Every event is delivered once, plus what the library reports from
     // inside its calls: an arrival per registration, a change per search.
-    const size_t reported = insideCalls ? library.Registrations().size() - registrationsBefore : 0;
     const std::vector<int32_t> answers = library.EventResults();
-    ASSERT_EQ(answers.size(), size_t(kEvents) + reported + size_t(library.ReportsInsideEnum()));
+    ASSERT_EQ(answers.size(), size_t(kEvents) + size_t(library.ReportsInsideCalls()));
     const auto deferred = std::count(answers.begin(), answers.end(), 1);
-    std::printf("events %d (deferred %td, reported inside registrations %zu), runs %zu, "
+    std::printf("events %d (deferred %td, reported inside calls %d), runs %zu, "
                 "searches %d, posted clicks %zu\n",
-                kEvents, deferred, reported, runs, library.EnumCalls(),
+                kEvents, deferred, library.ReportsInsideCalls(), runs, library.EnumCalls(),
                 dialog->PostedClicks().size());
 }
 

@@ -145,10 +145,10 @@ TEST_F(ConfigRunTest, EventsDuringARunGiveExactlyOneClickAfterIt) {
     // search again.
     EXPECT_EQ(dialog->PostedClicks(), (std::vector<int>{IDC_FIND_DEVICES}));
     EXPECT_EQ(library.EnumCalls(), 0);
-    EXPECT_TRUE(SearchRequestPending());
+    EXPECT_TRUE(RequestPending());
     RefreshDeviceList(); // what the click's worker does
     EXPECT_EQ(library.EnumCalls(), 1);
-    EXPECT_FALSE(SearchRequestPending());
+    EXPECT_FALSE(RequestPending());
 }
 
 TEST_F(ConfigRunTest, ASearchAskedDuringARunWaitsForItsEnd) {

@@ -92,7 +92,7 @@ TEST_F(DeviceDiscoveryTest, EveryRefreshEnablesTheButtons) {
         dialog->Enable(IDC_FIND_DEVICES, false);
         dialog->Enable(IDC_CONFIGURE, false);
         RefreshDeviceList();
-        EXPECT_FALSE(SearchRequestPending());
+        EXPECT_FALSE(RequestPending());
         EXPECT_TRUE(dialog->Get(IDC_FIND_DEVICES).enabled);
         EXPECT_TRUE(dialog->Get(IDC_CONFIGURE).enabled);
     }
@@ -116,7 +116,7 @@ TEST_F(DeviceDiscoveryTest, EventDuringTheSearchFromAnotherThreadGetsASearchOfIt
         });
         RefreshDeviceList();
         EXPECT_EQ(library.EnumCalls(), sameThread ? 1 : 2) << sameThread;
-        EXPECT_FALSE(SearchRequestPending());
+        EXPECT_FALSE(RequestPending());
     }
 }
 
@@ -136,12 +136,11 @@ TEST_F(DeviceDiscoveryTest, MisbehavingLibraryStaysInsideTheTable) {
     EXPECT_EQ(entries[15], "16#ISP DEV:" + std::string(50, 'N'));
     EXPECT_EQ(dialog->Get(IDC_DEVICE_INFO).text, "UID:FF-EE-DD-CC-BB-01,BTVER:FFFF");
 
-    SetCurrentMode(0);
-    library.SetEnumResult(-1); // an error code where a count belongs
-    EXPECT_EQ(RefreshDeviceList(), 0u);
-    EXPECT_TRUE(dialog->Get(IDC_DEVICE_LIST).entries.empty());
-    EXPECT_EQ(dialog->LogLines().back(), "Not found isp device");
-    // A configure request then finds nothing to write to.
-    ConfigureDevice(0);
-    EXPECT_EQ(library.FlashCallCount(), 0u);
+    // An error code where a count belongs: the search failed, and what the
+    // last search found stays.
+    library.SetEnumResult(-1);
+    EXPECT_EQ(RefreshDeviceList(), 20u);
+    EXPECT_EQ(dialog->Get(IDC_DEVICE_LIST).entries, entries);
+    EXPECT_EQ(dialog->LogLines().back(), "Search for devices failed (-1)");
+    EXPECT_TRUE(dialog->Get(IDC_FIND_DEVICES).enabled);
 }

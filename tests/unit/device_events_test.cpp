@@ -88,6 +88,22 @@ TEST_F(DeviceEventsTest, CountBeyondTheTableIsHarmless) {
     EXPECT_FALSE(RunInProgress());
 }
 
+TEST_F(DeviceEventsTest, AnArrivalWhileSearchesFailIsWrittenOnceASearchFindsIt) {
+    AutoDownload = 1;
+    SearchedBefore({DeviceA()}, {DeviceA(), DeviceB()});
+    library.SetEnumResult(-5);
+    EXPECT_EQ(OnDeviceEvent(3, 0x2, 2), 1);
+    EXPECT_EQ(OnDeviceEvent(1, 0x0, 2), 1);
+    EXPECT_EQ(dialog->Get(IDC_DEVICE_LIST).entries, (std::vector<std::string>{kLabelA}));
+    // The first search that succeeds answers the arrival: device 2 is new,
+    // device 1, attached all along, is not.
+    library.SetEnumResult(std::nullopt);
+    EXPECT_EQ(OnDeviceEvent(1, 0x0, 2), 0);
+    EXPECT_EQ(OnDeviceEvent(1, 0x0, 2), 1);
+    EXPECT_EQ(selectionAtWrite, (std::vector<std::pair<uint32_t, int>>{{2, 1}}));
+    EXPECT_EQ(dialog->LogLines().front(), "Search for devices failed (-5)");
+}
+
 TEST_F(DeviceEventsTest, ArrivalInsideASearchIsAnsweredByItAndConfiguredAfterIt) {
     // The library calls back from inside the search, on the searching thread:
     // that search's table already holds the new device, so it answers the

@@ -1,17 +1,25 @@
 #include "core_fixture.h"
 #include "dialog_commands.h"
+#include "worker_jobs.h"
 
 #include <string>
 #include <vector>
 
 class DialogCommandsTest : public CoreTest {
 protected:
-    std::vector<WorkerJob> Jobs() {
-        std::vector<WorkerJob> jobs;
-        for (const fake_platform::WorkerStart& start : fake_platform::WorkerStarts())
-            jobs.push_back(start.job);
-        return jobs;
+    // What the dialog's thread recorded is done by the one worker it
+    // started, never by the dialog's thread itself.
+    void RunTheWorker() {
+        ASSERT_EQ(fake_platform::WorkerStarts().size(), started + 1);
+        EXPECT_EQ(library.Registrations().size(), registered);
+        EXPECT_EQ(library.EnumCalls(), searched);
+        RunWorkerJob(fake_platform::WorkerStarts()[started++].argument);
+        registered = library.Registrations().size();
+        searched = library.EnumCalls();
     }
+    size_t started = 0;
+    size_t registered = 0;
+    int searched = 0;
 };
 
 TEST_F(DialogCommandsTest, ConfigureNeedsASelection) {
@@ -24,21 +32,22 @@ TEST_F(DialogCommandsTest, ConfigureNeedsASelection) {
     EXPECT_TRUE(HandleDialogCommand(IDC_CONFIGURE, 0));
     std::vector<fake_platform::WorkerStart> starts = fake_platform::WorkerStarts();
     ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0].job, WorkerJob::Configure);
     EXPECT_EQ(starts[0].argument, 1u);
 }
 
 TEST_F(DialogCommandsTest, FindDevicesRegistersThenSearchesEvenAfterARefusal) {
+    library.SetDevices({DeviceA()});
     EXPECT_TRUE(HandleDialogCommand(IDC_FIND_DEVICES, 0));
+    RunTheWorker();
     EXPECT_EQ(library.Registrations().size(), 1u);
-    EXPECT_EQ(Jobs(), (std::vector<WorkerJob>{WorkerJob::Refresh}));
     EXPECT_TRUE(dialog->LogLines().empty());
+    EXPECT_EQ(dialog->Get(IDC_DEVICE_LIST).entries, (std::vector<std::string>{kLabelA}));
 
     library.SetOptionResult(0);
     EXPECT_TRUE(HandleDialogCommand(IDC_FIND_DEVICES, 0));
+    RunTheWorker();
     EXPECT_EQ(dialog->LogLines(), (std::vector<std::string>{"Set isp option failure."}));
-    EXPECT_EQ(Jobs(), (std::vector<WorkerJob>{WorkerJob::Refresh, WorkerJob::Refresh}));
-    EXPECT_EQ(library.EnumCalls(), 0); // the search itself is the worker's
+    EXPECT_EQ(library.EnumCalls(), 2);
 }
 
 TEST_F(DialogCommandsTest, ClearLogEmptiesOnlyTheLog) {
@@ -63,27 +72,27 @@ TEST_F(DialogCommandsTest, DeviceListShowsInfoOnlyForSelectionAndFocus) {
     EXPECT_EQ(dialog->Get(IDC_DEVICE_INFO).text, kInfoA);
 }
 
-TEST_F(DialogCommandsTest, HiddenBoxesReRegisterAndLogOnlyFailure) {
+TEST_F(DialogCommandsTest, RegistrationsRunInOrderAndLogAsTheirCommandsSay) {
+    // Commands given while the worker has not come yet: one worker does them
+    // all, in order, and searches for none of them.
     EXPECT_TRUE(HandleDialogCommand(IDC_PLUG_NOTIFY, 0));
     dialog->SetChecked(IDC_AUTO_DOWNLOAD, true);
     EXPECT_TRUE(HandleDialogCommand(IDC_AUTO_DOWNLOAD, 0));
+    EXPECT_TRUE(HandleDialogCommand(IDC_SET_ISP_OPTION, 0));
+    RunTheWorker();
     EXPECT_EQ(AutoDownload.load(), 1u);
-    EXPECT_TRUE(dialog->LogLines().empty());
+    EXPECT_EQ(dialog->LogLines(), (std::vector<std::string>{"Set isp option succ"}));
+
     library.SetOptionResult(0);
     HandleDialogCommand(IDC_PLUG_NOTIFY, 0);
+    HandleDialogCommand(IDC_SET_ISP_OPTION, 0);
     HandleDialogCommand(IDC_AUTO_DOWNLOAD, 0);
+    RunTheWorker();
     EXPECT_EQ(dialog->LogLines(),
-              (std::vector<std::string>{"Set isp option failure.", "Set isp option failure."}));
-    EXPECT_EQ(library.Registrations().size(), 4u);
-    EXPECT_TRUE(fake_platform::WorkerStarts().empty());
-}
-
-TEST_F(DialogCommandsTest, SetIspOptionLogsEitherOutcome) {
-    HandleDialogCommand(IDC_SET_ISP_OPTION, 0);
-    library.SetOptionResult(0);
-    HandleDialogCommand(IDC_SET_ISP_OPTION, 0);
-    EXPECT_EQ(dialog->LogLines(),
-              (std::vector<std::string>{"Set isp option succ", "Set isp option failure."}));
+              (std::vector<std::string>{"Set isp option succ", "Set isp option failure.",
+                                        "Set isp option failure.", "Set isp option failure."}));
+    EXPECT_EQ(library.Registrations().size(), 6u);
+    EXPECT_EQ(library.EnumCalls(), 0);
 }
 
 TEST_F(DialogCommandsTest, LimitBoxEnablesTheCountField) {
@@ -116,12 +125,22 @@ TEST_F(DialogCommandsTest, StartUpWithNoDeviceAttached) {
     EXPECT_TRUE(dialog->Get(IDC_CONFIGURE).enabled);
 }
 
-TEST_F(DialogCommandsTest, AThreadThatCannotStartIsLogged) {
+TEST_F(DialogCommandsTest, AThreadThatCannotStartIsLoggedAndNothingWaitsForIt) {
     fake_platform::SetThreadsFail(true);
     dialog->Choose(IDC_DEVICE_LIST, 1);
     HandleDialogCommand(IDC_CONFIGURE, 0);
     HandleDialogCommand(IDC_FIND_DEVICES, 0);
+    HandleDialogCommand(IDC_SET_ISP_OPTION, 0);
+    EXPECT_FALSE(RequestPending());
+    // Threads start again: the next command is done, and only it.
+    fake_platform::SetThreadsFail(false);
+    HandleDialogCommand(IDC_PLUG_NOTIFY, 0);
+    RunTheWorker();
     EXPECT_EQ(dialog->LogLines(),
               (std::vector<std::string>{"Cannot start a thread to configure device index(1)",
-                                        "Cannot start a thread to search for devices"}));
+                                        "Cannot start a thread to search for devices",
+                                        "Cannot start a thread to register the options"}));
+    EXPECT_EQ(library.Registrations().size(), 1u);
+    EXPECT_EQ(library.EnumCalls(), 0);
+    EXPECT_EQ(library.FlashCallCount(), 0u);
 }
