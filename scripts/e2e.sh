@@ -57,9 +57,10 @@ STAGE=$BUILD/stage
 ARTIFACTS=${E2E_ARTIFACTS:-$ROOT/build/e2e-artifacts}
 EN_US_SCENARIOS="startup-default-devices,startup-no-devices,configure-every-option,configure-failed-write,display-"
 # The twin's short pass: the option record and its callback field, device
-# events through that callback, a write, callbacks inside library calls,
-# and the dialog's texts and size.
-TWIN_SCENARIOS="startup-default-devices,configure-every-option,events-plug-during-write,callbacks-in-calls-find-devices,display-texts-size-and-fit"
+# events through that callback, a write, callbacks inside library calls, a
+# press while the library holds its lock before it calls back, and the
+# dialog's texts and size.
+TWIN_SCENARIOS="startup-default-devices,configure-every-option,events-plug-during-write,callbacks-in-calls-find-devices,callbacks-under-lock-press-while-held,display-texts-size-and-fit"
 
 # The test command builds the presets just before; build only when that has
 # not happened.

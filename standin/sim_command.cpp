@@ -200,10 +200,11 @@ bool ParseWords(const std::vector<std::string_view>& words, SimCommand& out, std
         }
         return ParseSigned(words[1], out.code) || bad(words[1]);
     }
-    if (verb == "flash-ms" || verb == "enum-ms" || verb == "wait") {
-        out.kind = verb == "wait"      ? SimCommandKind::Wait
-                   : verb == "enum-ms" ? SimCommandKind::EnumMs
-                                       : SimCommandKind::FlashMs;
+    if (verb == "flash-ms" || verb == "enum-ms" || verb == "rescan-ms" || verb == "wait") {
+        out.kind = verb == "wait"        ? SimCommandKind::Wait
+                   : verb == "enum-ms"   ? SimCommandKind::EnumMs
+                   : verb == "rescan-ms" ? SimCommandKind::RescanMs
+                                         : SimCommandKind::FlashMs;
         if (!ExpectWords(words, 2, 2, error))
             return false;
         return ParseUnsigned(words[1], kSimMaxMillis, out.value) || bad(words[1]);

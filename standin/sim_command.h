@@ -26,6 +26,7 @@ enum class SimCommandKind {
     EnumMs,            // enum-ms N: how long each search takes
     SyncCallbacks,     // callbacks-in-calls on|off
     LockedCallbacks,   // callbacks-under-lock on|off
+    RescanMs,          // rescan-ms N: how long the event thread rescans before a callback
 };
 
 // A device as a command names it; fields not given get defaults from the id.
@@ -44,7 +45,7 @@ struct SimCommand {
     SimDeviceFields device; // Device, Plug; device.id also for Unplug and the armed unplugs
     bool enabled = true;    // false for "mode off", "enum-count off", "... off"
     int32_t code = 0;       // Event, Storm; the mode for Mode
-    uint32_t value = 0;     // OptionResult, FlashResult, FlashMs, EnumMs, EnumCount, Storm, Wait
+    uint32_t value = 0;     // OptionResult, FlashResult, the ms settings, EnumCount, Storm, Wait
     uint32_t mask = 0;      // Event
     uint32_t count = 0;     // Event
 };

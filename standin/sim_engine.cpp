@@ -108,6 +108,9 @@ SimOutcome ApplySimCommand(SimState& state, const SimCommand& command) {
     case SimCommandKind::LockedCallbacks:
         state.lockedCallbacks = command.enabled;
         break;
+    case SimCommandKind::RescanMs:
+        state.rescanMs = command.value;
+        break;
     }
     return outcome;
 }

@@ -42,6 +42,9 @@ struct SimState {
     // The event thread holds the library's lock while it calls back, and
     // every export takes that lock.
     bool lockedCallbacks = false;
+    // How long the event thread rescans before each callback, holding the
+    // library's lock meanwhile when lockedCallbacks is set.
+    uint32_t rescanMs = 0;
 };
 
 struct SimOutcome {

@@ -61,3 +61,12 @@ std::string ImageChangedText(uint32_t deviceId, const SimImageChange& change) {
                   deviceId, change.bytes, change.first);
     return text;
 }
+
+std::string RescanText(uint32_t ms, bool underLock, const SimEvent& next) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "rescan ms=%" PRIu32 "%s before code=%" PRId32 " mask=0x%04" PRIX32
+                  " count=%" PRIu32,
+                  ms, underLock ? " under-lock" : "", next.code, next.mask, next.count);
+    return text;
+}

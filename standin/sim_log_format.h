@@ -26,3 +26,5 @@ std::string EventText(const SimEvent& event, const std::string& result,
                       const char* inCall = nullptr);
 // The error line of a write whose image buffer changed while it ran.
 std::string ImageChangedText(uint32_t deviceId, const SimImageChange& change);
+// The event thread begins a rescan of `ms` before it calls back with `next`.
+std::string RescanText(uint32_t ms, bool underLock, const SimEvent& next);

@@ -35,6 +35,17 @@ void FinishEvent(SimContext& sim, uint64_t token) {
     WakeAllConditionVariable(&sim.eventDelivered);
 }
 
+// A rescan before a callback, as a library that looks at the bus again
+// before it reports does; under the library's lock in that mode. The marker
+// file exists just while it runs, so a test can act inside that window.
+void Rescan(SimContext& sim, const SimCallModes& modes, const SimEvent& next) {
+    std::wstring marker = sim.folder + L"rescanning";
+    LogCall(sim.log, RescanText(modes.rescanMs, modes.lockedCallbacks, next));
+    WriteWholeFile(marker, "", 0);
+    Sleep(modes.rescanMs);
+    DeleteFileW(marker.c_str());
+}
+
 DWORD WINAPI EventThread(void* param) {
     SimContext& sim = *static_cast<SimContext*>(param);
     for (;;) {
@@ -49,7 +60,10 @@ DWORD WINAPI EventThread(void* param) {
         // Unless the library's lock is asked for, no lock of ours is held
         // here; either way the callback may call every export.
         {
-            LibraryLockHold hold(sim.libraryLock, ReadCallModes(sim).lockedCallbacks);
+            SimCallModes modes = ReadCallModes(sim);
+            LibraryLockHold hold(sim.libraryLock, modes.lockedCallbacks);
+            if (modes.rescanMs > 0)
+                Rescan(sim, modes, next.event);
             DeliverEvent(sim, next.event, nullptr);
         }
         FinishEvent(sim, next.token);
@@ -201,6 +215,7 @@ SimCallModes ReadCallModes(SimContext& sim) {
     modes.syncCallbacks = sim.state.syncCallbacks;
     modes.lockedCallbacks = sim.state.lockedCallbacks;
     modes.enumMs = sim.state.enumMs;
+    modes.rescanMs = sim.state.rescanMs;
     return modes;
 }
 

@@ -62,6 +62,7 @@ struct SimCallModes {
     bool syncCallbacks = false;
     bool lockedCallbacks = false;
     uint32_t enumMs = 0;
+    uint32_t rescanMs = 0;
 };
 SimCallModes ReadCallModes(SimContext& sim);
 

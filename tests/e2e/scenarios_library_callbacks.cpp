@@ -1,7 +1,8 @@
 // Repeated find-devices presses while the library reports plugs and unplugs,
 // with a slow search, against a library that calls back from inside its own
-// calls and one that calls back while holding its own lock. The tool must
-// keep answering, end on Escape, and list exactly the attached devices.
+// calls and one that calls back while holding its own lock, and a press
+// while that library holds its lock before it reports. The tool must keep
+// answering, end on Escape, and list exactly the attached devices.
 #include "scenarios.h"
 
 #include "dialog_remote.h"
@@ -17,6 +18,12 @@ constexpr unsigned kSearchMs = 300;
 constexpr unsigned kAnswerMs = 5000;
 // How long the tool may take to settle once the events have stopped.
 constexpr unsigned kSettleMs = 5000;
+// How long the stand-in holds its lock before it reports an arrival: room
+// for the driver to see its marker and press, on a loaded host too.
+constexpr unsigned kRescanMs = 3000;
+// The bound of each wait of the press in that window; generous for Wine on
+// two shared cores, and no measure of speed.
+constexpr unsigned kHeldBoundMs = 20000;
 
 // List entries of devices whose uid the stand-in derived from the id.
 std::vector<std::wstring> Labels(const std::vector<uint32_t>& ids) {
@@ -72,7 +79,7 @@ size_t LibraryEvents(ToolSession& s) {
 // The tool has caught up: every event delivered, no search running, the
 // list equal to the attached set.
 bool Settles(ScenarioContext& c, ToolSession& s, size_t events, const std::vector<uint32_t>& ids,
-             const std::wstring& when) {
+             const std::wstring& when, unsigned timeoutMs = kSettleMs) {
     HWND d = s.Dialog();
     std::vector<std::wstring> expected = Labels(ids);
     bool settled = WaitFor(
@@ -80,7 +87,7 @@ bool Settles(ScenarioContext& c, ToolSession& s, size_t events, const std::vecto
             return LibraryEvents(s) >= events && IsEnabled(d, IDC_FIND_DEVICES) &&
                    IsEnabled(d, IDC_CONFIGURE) && ComboEntries(d, IDC_DEVICE_LIST) == expected;
         },
-        kSettleMs);
+        timeoutMs);
     if (settled)
         return true;
     size_t delivered = LibraryEvents(s);
@@ -90,7 +97,7 @@ bool Settles(ScenarioContext& c, ToolSession& s, size_t events, const std::vecto
         stuck += std::wstring(stuck.empty() ? L"" : L", ") + L"a search has not ended";
     c.Fail(Format(L"the tool did not settle within %u ms %ls: %zu of %zu events delivered, "
                   L"buttons %ls%ls%ls\n      list:%ls      expected:%ls",
-                  kSettleMs, when.c_str(), delivered, events, searching ? L"disabled" : L"enabled",
+                  timeoutMs, when.c_str(), delivered, events, searching ? L"disabled" : L"enabled",
                   stuck.empty() ? L"" : L": ", stuck.c_str(),
                   Describe(ComboEntries(d, IDC_DEVICE_LIST)).c_str(), Describe(expected).c_str()));
     return false;
@@ -139,10 +146,10 @@ bool PressEnds(ScenarioContext& c, ToolSession& s, const std::wstring& press, si
                    Format(L"at most %zu", kMaxSearchesPerPress), Format(L"%zu", cost));
 }
 
-void EndsOnEscape(ScenarioContext& c, ToolSession& s) {
+void EndsOnEscape(ScenarioContext& c, ToolSession& s, unsigned timeoutMs = 5000) {
     PostKey(s.Dialog(), IDC_WAIT_TIME, VK_ESCAPE);
-    c.Check(WaitForExit(s.Process(), 5000), L"the tool ends on Escape", L"ended within 5 s",
-            L"still running");
+    c.Check(WaitForExit(s.Process(), timeoutMs), L"the tool ends on Escape",
+            Format(L"ended within %u ms", timeoutMs), L"still running");
 }
 
 std::string StartingWith(const char* mode) {
@@ -209,13 +216,12 @@ void CallbacksInCalls(ScenarioContext& c) {
 }
 
 // The library calls back while holding its own lock, which every export
-// takes; a search scans before it takes the lock. A press while the event
-// thread calls back would make the dialog's thread wait for that lock inside
-// Tamla_SetIspOption while the callback sends to the dialog: a cycle of the
-// tool's design that stays, so each event is sent only once the press's
-// registration has returned. It then reaches the tool while the press's
-// search is scanning, and the search waits for the lock while the callback
-// runs: the tool must not let that callback wait for the search.
+// takes; a search scans before it takes the lock. A press while the library
+// holds that lock is PressWhileLockHeld's case; here each event is sent
+// only once the press's registration has returned. It then reaches the tool
+// while the press's search is scanning, and the search waits for the lock
+// while the callback runs: the tool must not let that callback wait for the
+// search.
 void CallbacksUnderLock(ScenarioContext& c) {
     ToolSession s(c);
     if (!s.Start(StartingWith("callbacks-under-lock on")))
@@ -268,12 +274,107 @@ void CallbacksUnderLock(ScenarioContext& c) {
             L"at least half of the rounds", Format(L"%zu of 6", duringSearch));
     EndsOnEscape(c, s);
 }
+
+// The call log from the stand-in's rescan on, for a failure's message.
+std::wstring CallsSinceRescan(ToolSession& s) {
+    std::wstring text;
+    bool since = false;
+    for (const SimCall& call : s.Sim().Calls()) {
+        since = since || call.function == L"rescan";
+        if (since)
+            text += L"\n        " + call.line;
+    }
+    return text;
+}
+
+// The library holds its lock for a while before it reports an arrival, as
+// one that rescans the bus under its lock does, and "查找设备" is pressed
+// then, while the buttons are still enabled. The stand-in's marker file
+// exists just while it holds the lock that way, so the press lands inside
+// the window. The callback that follows refreshes the list through the
+// dialog, so a press that waits for the library's lock on the dialog's
+// thread never returns. Then the arrived device is written and the tool
+// closes.
+void PressWhileLockHeld(ScenarioContext& c) {
+    ToolSession s(c);
+    if (!s.Start("device 1\ndevice 2\nflash-ms 300\ncallbacks-under-lock on\nrescan-ms " +
+                 std::to_string(kRescanMs) + "\n"))
+        return;
+    HWND d = s.Dialog();
+    const std::wstring marker = JoinPath(s.Sim().Folder(), L"rescanning");
+    std::wstring done;
+    std::wstring error;
+    if (!s.Sim().Post("plug 5", done, error)) {
+        c.Fail(error);
+        return;
+    }
+    if (!WaitFor([&] { return FileExists(marker); }, kHeldBoundMs)) {
+        c.Fail(Format(L"the stand-in did not hold its lock for a rescan within %u ms of "
+                      L"\"plug 5\"; calls.log:%ls",
+                      kHeldBoundMs, CallsSinceRescan(s).c_str()));
+        return;
+    }
+    if (!c.Check(IsEnabled(d, IDC_FIND_DEVICES), L"\"查找设备\" while the library holds its lock",
+                 L"enabled", L"disabled"))
+        return;
+    size_t registrations = s.Sim().CountOf(L"Tamla_SetIspOption");
+    DWORD_PTR answer = 0;
+    bool returned = SendMessageTimeoutW(d, WM_COMMAND, MAKEWPARAM(IDC_FIND_DEVICES, BN_CLICKED),
+                                        LPARAM(Control(d, IDC_FIND_DEVICES)), SMTO_NORMAL,
+                                        kHeldBoundMs, &answer) != 0;
+    bool inWindow = FileExists(marker);
+    if (!returned) {
+        bool callbackReturned = !s.Sim().CallsOf(L"event").empty();
+        c.Fail(Format(L"the dialog's thread did not return from the press of \"查找设备\" within "
+                      L"%u ms: it hangs (the arrival's callback has %lsreturned); calls.log from "
+                      L"the rescan on:%ls",
+                      kHeldBoundMs, callbackReturned ? L"" : L"not ", CallsSinceRescan(s).c_str()));
+        return;
+    }
+    c.Check(inWindow, L"the press was handled while the stand-in held its lock",
+            L"its marker still there once the press returned",
+            L"the rescan had ended: the press missed the window");
+    // The press registers, then searches; once that search is over and
+    // nothing else runs, the list must hold the arrived device.
+    bool searched = WaitFor(
+        [&] {
+            std::vector<SimCall> options = s.Sim().CallsOf(L"Tamla_SetIspOption");
+            std::vector<SimCall> searches = s.Sim().CallsOf(L"Tamla_EnumDevices");
+            return options.size() > registrations && !searches.empty() &&
+                   searches.back().seq > options[registrations].seq;
+        },
+        kHeldBoundMs);
+    if (!searched) {
+        c.Fail(Format(L"the press's registration and search were not seen within %u ms; "
+                      L"calls.log from the rescan on:%ls",
+                      kHeldBoundMs, CallsSinceRescan(s).c_str()));
+        return;
+    }
+    WaitQuiet(s);
+    if (!Settles(c, s, 1, {1, 2, 5}, L"after the press while the lock was held", kHeldBoundMs))
+        return;
+    const std::wstring label = Labels({5})[0];
+    if (!c.Check(SelectComboEntry(d, IDC_DEVICE_LIST, 2), L"selecting the arrived device",
+                 L"selected", L"the dialog did not answer") ||
+        !s.BeginConfigure(label.c_str(), kHeldBoundMs) ||
+        !s.WaitForLogLine(RunLine(label.c_str(), L"config succ"), kHeldBoundMs))
+        return;
+    std::vector<SimCall> writes = s.Sim().CallsOf(L"Tamla_FlashProgramB");
+    if (!c.CheckEqual(L"writes", 1, static_cast<long long>(writes.size())))
+        return;
+    c.CheckEqual(L"the write of the arrived device", L"id=5 len=61440 args=1,0,0,0",
+                 writes[0].details);
+    c.CheckEqual(L"write result", L"1", writes[0].result);
+    CheckFlashDump(c, s.Sim(), writes[0], ImageOptions{});
+    EndsOnEscape(c, s, kHeldBoundMs);
+}
 } // namespace
 
 const Scenario* LibraryCallbackScenarios(size_t* count) {
     static const Scenario scenarios[] = {
         {L"callbacks-in-calls-find-devices", CallbacksInCalls},
         {L"callbacks-under-lock-find-devices", CallbacksUnderLock},
+        {L"callbacks-under-lock-press-while-held", PressWhileLockHeld},
     };
     *count = sizeof(scenarios) / sizeof(scenarios[0]);
     return scenarios;

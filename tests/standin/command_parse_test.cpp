@@ -77,6 +77,9 @@ TEST(StandinCommandParse, EverySettingCommand) {
     SimCommand locked = Parsed("callbacks-under-lock off");
     EXPECT_EQ(locked.kind, SimCommandKind::LockedCallbacks);
     EXPECT_FALSE(locked.enabled);
+    SimCommand rescan = Parsed("rescan-ms 2500");
+    EXPECT_EQ(rescan.kind, SimCommandKind::RescanMs);
+    EXPECT_EQ(rescan.value, 2500u);
 }
 
 TEST(StandinCommandParse, EventsAndStorms) {
@@ -138,6 +141,8 @@ TEST(StandinCommandParse, BadInputIsRejectedWithAReason) {
     Rejected("enum-count 2147483648");
     Rejected("unterminated-names yes");
     Rejected("enum-ms 600001");
+    Rejected("rescan-ms 600001");
+    Rejected("rescan-ms");
     Rejected("callbacks-in-calls");
     Rejected("callbacks-under-lock 1");
     Rejected("event 3 4");

@@ -190,8 +190,10 @@ TEST(StandinEngine, CallModesAndTheArrivalReportedOnRegistration) {
     Apply(state, "callbacks-in-calls on");
     Apply(state, "callbacks-under-lock on");
     Apply(state, "enum-ms 300");
+    Apply(state, "rescan-ms 2500");
     EXPECT_TRUE(state.syncCallbacks && state.lockedCallbacks);
     EXPECT_EQ(state.enumMs, 300u);
+    EXPECT_EQ(state.rescanMs, 2500u);
     ASSERT_TRUE(ArrivalOnRegistration(state, 1, arrival));
     EXPECT_EQ(arrival.code, kIspEventArrival);
     EXPECT_EQ(arrival.mask, 0x3u);

@@ -19,6 +19,9 @@ TEST(StandinLogFormat, LinesOfEachKind) {
               "Tamla_SetIspOption mode=-1 callback=0xFFFFFFFF -> 0 dump=failed");
     EXPECT_EQ(EventText({3, 0x3, 2}, "0", "Tamla_SetIspOption"),
               "event code=3 mask=0x0003 count=2 in=Tamla_SetIspOption -> 0");
+    EXPECT_EQ(RescanText(2500, true, {3, 0x4, 3}),
+              "rescan ms=2500 under-lock before code=3 mask=0x0004 count=3");
+    EXPECT_EQ(RescanText(10, false, {2, 0x1, 0}), "rescan ms=10 before code=2 mask=0x0001 count=0");
     EXPECT_EQ(ImageChangedText(7, {12, 0x9C04}),
               "error Tamla_FlashProgramB id=7: image changed during the write, 12 bytes differ, "
               "the first at 0x9C04");

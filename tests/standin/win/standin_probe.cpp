@@ -305,6 +305,18 @@ void ProbeCallModes() {
           "callbacks-under-lock: a search waits until the callback under the lock returned");
     Check(WaitDone(L"08-event") && LogHas("event code=1 mask=0x0000 count=0 -> 7"),
           "callbacks-under-lock: the callback's own search runs under the lock it holds");
+    // A rescan before the callback holds the lock too: a registration made
+    // while its marker file shows returns only after the callback.
+    const std::wstring marker = g_dir + L"rescanning";
+    auto marked = [&] { return GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES; };
+    Check(RunCommands(L"08-rescan", "rescan-ms 1000\nevent 1 0 0\n", false), "a rescan-ms event");
+    for (int i = 0; i < 500 && !marked(); ++i)
+        Sleep(10);
+    returned = g_returnedCount.load();
+    Check(marked() && Tamla_SetIspOption(&option) == 1 && g_returnedCount.load() > returned &&
+              !marked() && WaitDone(L"08-rescan") && LogHas("rescan ms=1000 under-lock before"),
+          "rescan-ms: a registration during the rescan waits until the callback returned");
+    RunCommands(L"08-rescan-off", "rescan-ms 0\n");
     g_searchInCallback.store(false);
     g_eventDelayMs = 0;
 
