@@ -91,8 +91,10 @@ using Registration = DialogRequest::Registration;
 // disabled while a run writes, so presses rarely pile up.
 constexpr size_t kRunQueueSize = 32;
 // Registrations waiting. Each reads the option boxes when it is made, so one
-// asked while the queue is full joins the last one queued, which registers
-// the same record.
+// asked while the last one queued has not begun registers the same record:
+// it joins that one when both log the same, or when the queue is full. So
+// presses in quick succession cannot keep the thread at work registering
+// while their searches wait.
 constexpr size_t kRegistrationQueueSize = 8;
 
 CoreMutex CoordinationLock;
@@ -168,12 +170,14 @@ void Queue(const RunRequest* requests, size_t count) {
 
 // Under CoordinationLock.
 void QueueRegistrationLocked(Registration kind) {
-    if (RegistrationCount == kRegistrationQueueSize) {
+    if (RegistrationCount != 0) {
         Registration& last =
             RegistrationQueue[(RegistrationHead + RegistrationCount - 1) % kRegistrationQueueSize];
-        if (kind == Registration::LogEither)
-            last = kind;
-        return;
+        if (last == kind || RegistrationCount == kRegistrationQueueSize) {
+            if (kind == Registration::LogEither)
+                last = kind;
+            return;
+        }
     }
     RegistrationQueue[(RegistrationHead + RegistrationCount) % kRegistrationQueueSize] = kind;
     ++RegistrationCount;

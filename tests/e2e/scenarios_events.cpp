@@ -179,7 +179,10 @@ void AutoDownloadArrivalThenRemoval(ScenarioContext& c) {
         return;
     HWND d = s.Dialog();
     size_t registrations = s.Sim().CountOf(L"Tamla_SetIspOption");
+    // The registration is the worker's: waited for, not assumed done when
+    // the command returns.
     if (!EnableAutoDownload(c, d) ||
+        !s.Sim().WaitForCalls(L"Tamla_SetIspOption", registrations + 1, kRunTimeoutMs) ||
         !c.CheckEqual(L"registrations after the box's command",
                       static_cast<long long>(registrations + 1),
                       static_cast<long long>(s.Sim().CountOf(L"Tamla_SetIspOption"))) ||

@@ -44,8 +44,7 @@ bool Answers(ScenarioContext& c, ToolSession& s, const std::wstring& when) {
 }
 
 // A press as a user makes it, once the button is enabled. The click is sent
-// with the same bound as the WM_NULL after it: a press that runs a search on
-// the dialog's thread is slow, not stuck.
+// with the same bound as the WM_NULL after it.
 bool PressFindDevices(ScenarioContext& c, ToolSession& s, int number, const wchar_t* phase) {
     HWND d = s.Dialog();
     if (!WaitFor([&] { return IsEnabled(d, IDC_FIND_DEVICES); }, kSettleMs)) {
@@ -157,7 +156,7 @@ std::string StartingWith(const char* mode) {
 }
 
 // The callback also runs on the caller's thread: inside a press's
-// registration (so the press blocks the dialog for one search, legitimately)
+// registration (made by the tool's worker, never on the dialog's thread)
 // and inside searches, which deliver the events still queued and report the
 // device set. First the start-up and a few presses alone, each measured:
 // that report must not make a search ask for another without end. Then
@@ -210,8 +209,10 @@ void CallbacksInCalls(ScenarioContext& c) {
     }
     Out(L"    %d presses; %zu reports inside registrations, %zu of 8 events inside searches\n",
         presses, inRegistration, inSearch);
-    c.Check(inRegistration >= size_t(presses), L"the callback ran inside every registration",
-            Format(L"at least %d reports", presses), Format(L"%zu", inRegistration));
+    // A registration the library's thread makes inside its own callback gets
+    // no report of its own, so not every press's registration has one.
+    c.Check(inRegistration != 0, L"the callback ran inside registrations", L"at least 1 report",
+            Format(L"%zu", inRegistration));
     EndsOnEscape(c, s);
 }
 
@@ -243,7 +244,8 @@ void CallbacksUnderLock(ScenarioContext& c) {
         // A request merged into the last round's search makes the refresher
         // search once more, so the button may still be off for a while.
         WaitFor([&] { return IsEnabled(s.Dialog(), IDC_FIND_DEVICES); }, kSettleMs);
-        if (!s.Click(IDC_FIND_DEVICES))
+        if (!s.Click(IDC_FIND_DEVICES) ||
+            !s.Sim().WaitForCalls(L"Tamla_SetIspOption", registrations + 1, kSettleMs))
             return;
         std::vector<SimCall> options = s.Sim().CallsOf(L"Tamla_SetIspOption");
         if (!c.CheckEqual(L"registrations returned " + when,
