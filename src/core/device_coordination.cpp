@@ -22,9 +22,9 @@
 //    callback sends to the dialog. The dialog's requests (registrations,
 //    searches, presses of configure) and events reported on its thread are
 //    recorded, and it starts one worker thread for them when no thread is at
-//    work or already coming. If none can start, what waited for it is
-//    dropped with a line saying so: nothing waits for a thread that never
-//    comes.
+//    work or already coming. If none can start, that is said in the log and
+//    nothing waits for it: the presses waiting are dropped, and searches and
+//    registrations are left for the next thread at work.
 // 3. Registrations go first, in the order asked, then searches, then runs.
 //    So find devices registers before it searches, the start-up's outcome
 //    line comes before the first search's lines, and a run starts only when
@@ -192,29 +192,27 @@ RunRequest PressedRequest(uint32_t slot) {
     return request;
 }
 
-// The dialog's thread could start no worker. Unless a thread took the work
-// meanwhile, what waited for one is dropped, and said.
-void NoWorker() {
-    std::array<RunRequest, kRunQueueSize> runs{};
-    size_t runCount = 0;
-    bool search = false;
-    bool registration = false;
+// The dialog's thread could start no worker for a request. Unless a thread
+// took the work meanwhile, the presses waiting are dropped, each with a line
+// (a write the user was told of must not come later by surprise); a search
+// or registration is said and left for the next thread at work, as it may
+// answer a device event.
+void NoWorker(bool search, bool registration) {
+    std::array<RunRequest, kRunQueueSize> presses{};
+    size_t count = 0;
     {
         CoreLock lock(CoordinationLock);
         WorkerComing = false;
         if (Working)
             return;
         for (; QueueLength != 0; --QueueLength) {
-            runs[runCount++] = RunQueue[QueueHead];
+            presses[count++] = RunQueue[QueueHead];
             QueueHead = (QueueHead + 1) % kRunQueueSize;
         }
-        search = std::exchange(SearchAsked, false);
-        SearchForClick = false;
-        registration = std::exchange(RegistrationCount, size_t{0}) != 0;
     }
-    for (size_t i = 0; i < runCount; ++i)
+    for (size_t i = 0; i < count; ++i)
         LogPrintf("Cannot start a thread to configure device index(%d)",
-                  static_cast<int>(runs[i].slot));
+                  static_cast<int>(presses[i].slot));
     if (search)
         LogPrintf("Cannot start a thread to search for devices");
     else if (registration)
@@ -395,7 +393,7 @@ size_t Act(Role role) {
         return Work();
     case Role::StartWorker:
         if (!StartWorkerThread(0))
-            NoWorker();
+            NoWorker(true, false);
         return 0;
     case Role::None:
         return 0;
@@ -453,7 +451,7 @@ void AskFromDialog(const DialogRequest& request) {
     // The press passes its entry, as a worker's argument, to whoever looks.
     if (role == Role::StartWorker &&
         !StartWorkerThread(request.press >= 0 ? static_cast<uint32_t>(request.press) : 0))
-        NoWorker();
+        NoWorker(request.search, request.registration != Registration::None);
 }
 
 size_t RunQueuedWork() {

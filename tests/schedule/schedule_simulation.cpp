@@ -1,13 +1,24 @@
 // A randomized schedule test of the device coordination. Each seed drives the
 // real core, with the fake dialog on a dialog thread of its own, against a
-// model of the library that keeps a set of attached programmers: a user
-// plugs and unplugs them, presses find devices and configure, changes the
-// selection and may close the tool; the library reports the changes from
-// one or two threads of its own, and (as the seed says) also from inside
-// Tamla_EnumDevices and Tamla_SetIspOption on the caller's thread, nested
-// inside callbacks too, and under a lock of its own. When everything is
-// quiet, the record of what the library, the dialog and the log saw is
-// checked against the tool's rules.
+// model of the library as hard as its interface allows. It keeps a set of
+// up to 20 attached programmers (more than the tool's 16 slots in a crowd);
+// a user plugs and unplugs them, presses find devices and configure, changes
+// the selection, may close the tool, and Windows may ask to end the session
+// and have that called off. As the seed says, the library reports the
+// changes from one or two threads of its own (on two at once), and also from
+// inside Tamla_EnumDevices, Tamla_SetIspOption and Tamla_FlashProgramB on
+// the caller's thread, nested inside callbacks too; it may hold one lock in
+// every export and across its callbacks, and for a while before them; it may
+// fail a search, and count more programmers than it writes; and a worker
+// thread may fail to start. When everything is quiet (after one last press
+// of find devices with nothing failing, where anything failed), the record
+// of what the library, the dialog and the log saw is checked against the
+// tool's rules: never two threads inside the library and never the dialog's
+// thread; each press of configure ends in a write of its device or a line
+// saying why; nothing reaches the library after a close but the write in
+// progress; writes match presses and arrivals; every line is true; at rest
+// the list shows what is attached. A schedule in which every thread waits is
+// a failure, reported with its seed.
 //
 //   schedule_simulation [--first S] [--seeds N] [--seed S] [--free] [--trace] [--show]
 //
@@ -44,7 +55,7 @@
 #include <vector>
 
 namespace {
-constexpr int kPool = 10;              // programmers the user may plug in
+constexpr int kPool = 20;              // programmers the user may plug in
 constexpr uint64_t kOpen = UINT64_MAX; // an interval still open
 using sched::WorldLock;
 
@@ -61,7 +72,20 @@ struct EventSeen {
 };
 struct Scan {
     uint64_t step;
-    std::vector<int> devices;
+    std::vector<int> devices; // the records written, in slot order
+    bool failed;
+};
+// A stay of a programmer, from its plug to its unplug (kOpen: still there).
+struct Stay {
+    uint64_t from;
+    uint64_t to;
+    bool seen; // plugged into one of the first 16 slots, which searches read
+};
+// A call into the library.
+struct Call {
+    uint64_t step;
+    uint32_t thread;
+    std::string name;
 };
 struct Write {
     int device;
@@ -73,6 +97,7 @@ struct Write {
 struct Press {
     uint64_t step;
     int device; // -1: no entry selected
+    int entry;
 };
 struct Line {
     uint64_t step;
@@ -88,6 +113,9 @@ struct SentOp {
 struct Scenario {
     bool insideCalls = false;
     bool underLock = false;
+    bool failingSearches = false; // one search in three fails
+    bool failingThreads = false;  // one thread start in three fails
+    bool crowd = false;           // more programmers than the tool's 16 slots
     bool autoDownload = false;
     int eventThreads = 1;
     int attachedAtStart = 0;
@@ -100,12 +128,14 @@ struct Scenario {
 struct World {
     Scenario scenario;
     std::vector<int> attached; // by slot
-    std::array<std::vector<std::pair<uint64_t, uint64_t>>, kPool> intervals;
+    std::array<std::vector<Stay>, kPool> stays;
     std::deque<Report> events;
     int delivering = 0;
     uint32_t callbackField = 0;
     uint32_t libraryOwner = 0;
     int libraryDepth = 0;
+    std::map<uint32_t, int> inside; // threads inside the library's exports, and how deep
+    bool failuresOff = false;       // the settling press at the end
     std::deque<SentOp*> sent;
     std::deque<std::pair<std::string, std::function<void()>>> posted;
     uint32_t dialogThread = 0;
@@ -123,8 +153,12 @@ struct World {
     std::vector<Write> writes;
     std::vector<Press> presses;
     std::vector<Line> lines;
-    uint64_t closeStep = kOpen;    // the first close asked for
-    uint64_t closeDecided = kOpen; // ... and answered
+    std::vector<Call> calls;
+    size_t startFailures = 0;
+    uint64_t sessionEnding = kOpen; // the first session end allowed
+    int callOffIn = 0;              // the user's actions until it is called off
+    uint64_t closeStep = kOpen;     // the first close asked for
+    uint64_t closeDecided = kOpen;  // ... and answered
     bool closeDeferred = false;
 };
 World g;
@@ -174,8 +208,9 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
 
 thread_local int t_callbackDepth = 0;
 
-// The library's own lock, when the seed gives it one: recursive, held by an
-// event thread while it calls back and taken by the searches and writes.
+// The library's own lock, when the seed gives it one: recursive, taken by
+// every export for its whole call and held by an event thread for a while
+// before it calls back and until the callback returns.
 void LockLibrary() {
     if (!g.scenario.underLock)
         return;
@@ -200,6 +235,30 @@ void UnlockLibrary() {
         g.libraryOwner = 0;
 }
 
+// An export begins: the library need not be thread-safe, so no other thread
+// may be inside one, and the dialog's thread never calls into it.
+void EnterLibrary(const char* name) {
+    const uint32_t me = sched::CurrentId();
+    {
+        WorldLock lock;
+        if (me == g.dialogThread)
+            sched::Fail(std::string("the dialog's thread called ") + name);
+        for (const auto& [thread, depth] : g.inside)
+            if (thread != me && depth > 0)
+                sched::Fail(std::string(name) + " called on T" + std::to_string(me) + " while T" +
+                            std::to_string(thread) + " is inside the library");
+        ++g.inside[me];
+        g.calls.push_back({sched::Now(), me, name});
+    }
+    LockLibrary();
+}
+
+void LeaveLibrary() {
+    UnlockLibrary();
+    WorldLock lock;
+    --g.inside[sched::CurrentId()];
+}
+
 int32_t CallBack(const Report& report, bool async) {
     sched::Seam("callback " + Describe(report));
     size_t index = 0;
@@ -220,9 +279,16 @@ int32_t CallBack(const Report& report, bool async) {
     return answer;
 }
 
+// Delivers a report taken from the queue.
+void Deliver(const Report& report, bool async) {
+    CallBack(report, async);
+    WorldLock lock;
+    --g.delivering;
+}
+
 // Inside an export, on the caller's thread: the events queued so far, taken
 // once, and a report of the attached set (code 3 in a registration, as an
-// arrival of what is attached; code 1 in a search).
+// arrival of what is attached; code 1 in a search or a write).
 void ReportInsideCall(int32_t code) {
     if (!g.scenario.insideCalls)
         return;
@@ -233,11 +299,8 @@ void ReportInsideCall(int32_t code) {
             taken.swap(g.events);
             g.delivering += int(taken.size());
         }
-        for (const Report& report : taken) {
-            CallBack(report, false);
-            WorldLock lock;
-            --g.delivering;
-        }
+        for (const Report& report : taken)
+            Deliver(report, false);
     }
     if (sched::Choose(2) == 0) {
         Report report{};
@@ -253,74 +316,92 @@ void ReportInsideCall(int32_t code) {
 void EventThread() {
     for (;;) {
         sched::WaitUntil("an event to deliver", [] { return g.stop || !g.events.empty(); });
-        Report report{};
+        Report event{};
         {
             WorldLock lock;
             if (g.stop)
                 return;
             if (g.events.empty())
                 continue;
-            report = g.events.front();
+            event = g.events.front();
             g.events.pop_front();
             ++g.delivering;
         }
+        // A rescan of the bus under the lock before it calls back.
         LockLibrary();
-        CallBack(report, true);
+        for (uint32_t i = sched::Choose(4); i > 0; --i)
+            sched::Seam("the library rescans");
+        Deliver(event, true);
         UnlockLibrary();
-        WorldLock lock;
-        --g.delivering;
     }
 }
 
 bool Attached(int device) {
     return std::find(g.attached.begin(), g.attached.end(), device) != g.attached.end();
 }
+
+// One call in three fails, when the seed says so.
+bool Fails(bool enabled) {
+    if (!enabled || sched::Choose(3) != 0)
+        return false;
+    WorldLock lock;
+    return !g.failuresOff;
+}
 } // namespace
 
 extern "C" {
 int32_t Tamla_EnumDevices(IspDeviceInfo* devices, uint32_t maxCount) {
+    EnterLibrary("Tamla_EnumDevices");
     sched::Seam("Tamla_EnumDevices");
     ReportInsideCall(1);
-    LockLibrary();
+    const bool failed = Fails(g.scenario.failingSearches);
     int32_t count = 0;
     {
         WorldLock lock;
-        count = int32_t(g.attached.size());
-        for (uint32_t i = 0; i < maxCount && i < g.attached.size(); ++i)
+        // Writes up to maxCount records but counts every programmer, more
+        // than 16 in a crowd; a failure writes nothing.
+        std::vector<int> written;
+        for (uint32_t i = 0; !failed && i < maxCount && i < g.attached.size(); ++i) {
             devices[i] = PoolDevice(g.attached[i]);
-        g.scans.push_back({sched::Now(), g.attached});
+            written.push_back(g.attached[i]);
+        }
+        count = failed ? -1 - int32_t(sched::Choose(100)) : int32_t(g.attached.size());
+        g.scans.push_back({sched::Now(), written, failed});
     }
-    UnlockLibrary();
+    LeaveLibrary();
     sched::Seam("Tamla_EnumDevices returns " + std::to_string(count));
     return count;
 }
 
 int32_t Tamla_SetIspOption(IspOption* option) {
+    EnterLibrary("Tamla_SetIspOption");
     sched::Seam("Tamla_SetIspOption");
     {
         WorldLock lock;
         g.callbackField = IspGetU32(*option, isp_option::kCallback);
     }
     ReportInsideCall(kIspEventArrival);
+    LeaveLibrary();
     return 1;
 }
 
 int32_t Tamla_FlashProgramB(uint32_t deviceId, const uint8_t* image, uint32_t length, int32_t,
                             int32_t, int32_t, int32_t) {
+    EnterLibrary("Tamla_FlashProgramB");
     sched::Seam("Tamla_FlashProgramB " + std::to_string(deviceId));
     if (image == nullptr || length != 0xF000)
         sched::Fail("a write without a whole image");
-    LockLibrary();
     size_t index = 0;
     {
         WorldLock lock;
         index = g.writes.size();
         g.writes.push_back({int(deviceId) - 1, sched::Now(), kOpen, sched::CurrentId(), 0});
     }
-    UnlockLibrary();
-    for (uint32_t i = 2 + sched::Choose(4); i > 0; --i)
+    for (uint32_t i = 2 + sched::Choose(4); i > 0; --i) {
         sched::Seam("writing");
-    LockLibrary();
+        if (sched::Choose(4) == 0)
+            ReportInsideCall(1);
+    }
     int32_t result = 0;
     {
         WorldLock lock;
@@ -328,7 +409,7 @@ int32_t Tamla_FlashProgramB(uint32_t deviceId, const uint8_t* image, uint32_t le
         g.writes[index].end = sched::Now();
         g.writes[index].result = result;
     }
-    UnlockLibrary();
+    LeaveLibrary();
     return result;
 }
 }
@@ -359,6 +440,11 @@ void WriteDebugOutput(const char* text) {
 uint32_t CurrentThreadId() { return sched::CurrentId(); }
 
 bool StartWorkerThread(uint32_t argument) {
+    if (Fails(g.scenario.failingThreads)) {
+        WorldLock lock;
+        ++g.startFailures;
+        return false;
+    }
     {
         WorldLock lock;
         ++g.workersAlive;
@@ -536,21 +622,39 @@ void DialogThread() {
 
 // ---- The user ------------------------------------------------------------------
 
-enum Action { kPlug, kPlugTwo, kUnplug, kConfigure, kSelect, kFind, kRegister, kClose, kPause };
-const char* const kActionNames[] = {"plug", "plug two", "unplug", "configure", "select",
-                                    "find", "register", "close",  "pause"};
+enum Action {
+    kPlug,
+    kPlugTwo,
+    kUnplug,
+    kConfigure,
+    kSelect,
+    kFind,
+    kRegister,
+    kSessionEnd,
+    kClose,
+    kPause
+};
+const char* const kActionNames[] = {
+    "plug",   "plug two", "unplug",   "configure",
+    "select", "find",     "register", "session end asked and called off",
+    "close",  "pause"};
+
+// Under WorldLock: queues a report for the event threads.
+void QueueReport(const Report& report) {
+    g.events.push_back(report);
+    ++g.requests;
+}
 
 void Attach(const std::vector<int>& devices) {
     WorldLock lock;
     Report report{kIspEventArrival, 0, 0};
     for (int k : devices) {
         report.mask |= 1u << g.attached.size();
+        g.stays[k].push_back({sched::Now(), kOpen, g.attached.size() < kDeviceSlots});
         g.attached.push_back(k);
-        g.intervals[k].push_back({sched::Now(), kOpen});
     }
     report.count = uint32_t(g.attached.size());
-    g.events.push_back(report);
-    ++g.requests;
+    QueueReport(report);
     g.log.push_back("  plug " + std::to_string(devices.size()) + ": " + Describe(report));
 }
 
@@ -584,10 +688,9 @@ void Unplug() {
     WorldLock lock;
     const int k = g.attached[slot];
     g.attached.erase(g.attached.begin() + slot);
-    g.intervals[k].back().second = sched::Now();
+    g.stays[k].back().to = sched::Now();
     const Report report{2, 1u << slot, uint32_t(g.attached.size())};
-    g.events.push_back(report);
-    ++g.requests;
+    QueueReport(report);
     g.log.push_back("  unplug: " + Describe(report));
 }
 
@@ -599,8 +702,9 @@ void PressButton(int id) {
         const FakeDialog::Control list = g_dialog->inner.Get(IDC_DEVICE_LIST);
         const bool selected = list.selection >= 0 && size_t(list.selection) < list.entries.size();
         WorldLock lock;
-        g.presses.push_back(
-            {sched::Now(), selected ? DeviceOfLabel(list.entries[size_t(list.selection)]) : -1});
+        g.presses.push_back({sched::Now(),
+                             selected ? DeviceOfLabel(list.entries[size_t(list.selection)]) : -1,
+                             list.selection});
     } else {
         WorldLock lock;
         ++g.requests;
@@ -646,6 +750,18 @@ void Act(Action action) {
             HandleDialogCommand(IDC_PLUG_NOTIFY, 0);
         });
         break;
+    case kSessionEnd:
+        // Windows asks whether the session may end, and another program
+        // then calls it off.
+        Post("a session end asked for", [] {
+            if (!MaySessionEnd())
+                return;
+            WorldLock lock;
+            g.sessionEnding = std::min(g.sessionEnding, sched::Now());
+        });
+        // Another program calls it off a few actions later.
+        g.callOffIn = 1 + int(sched::Choose(3));
+        break;
     case kClose:
         Post("a close", CloseDialog);
         break;
@@ -671,9 +787,14 @@ Scenario MakeScenario(uint64_t seed) {
     s.attachedAtStart = int(random() % 4);
     s.waitForStartUp = random() % 4 != 0;
     s.patience = 1 + uint32_t(random() % 80);
-    const int weights[] = {6, 3, 5, 4, 2, 2, 1, 0, 2}; // by Action; a close is placed below
+    s.failingSearches = random() % 4 == 0;
+    s.failingThreads = random() % 5 == 0;
+    s.crowd = random() % 6 == 0;
+    if (s.crowd)
+        s.attachedAtStart = 14 + int(random() % 5);
+    const int weights[] = {6, 3, 5, 4, 2, 2, 1, 1, 0, 2}; // by Action; a close is placed below
     for (int n = 8 + int(random() % 17); n > 0; --n) {
-        int pick = int(random() % 25);
+        int pick = int(random() % 26);
         int action = 0;
         while (pick >= weights[action])
             pick -= weights[action++];
@@ -687,10 +808,11 @@ Scenario MakeScenario(uint64_t seed) {
 
 // ---- The rules -----------------------------------------------------------------
 
-const Scan* LastScanBefore(uint64_t step) {
+// The last search before step; only those that succeeded, when asked.
+const Scan* LastScanBefore(uint64_t step, bool succeeded) {
     const Scan* last = nullptr;
     for (const Scan& scan : g.scans)
-        if (scan.step < step)
+        if (scan.step < step && !(succeeded && scan.failed))
             last = &scan;
     return last;
 }
@@ -707,6 +829,15 @@ int DeviceOfLine(const std::string& line, const std::string& tail) {
     return DeviceOfLabel(line.substr(1, line.size() - tail.size() - 3));
 }
 
+// "<text>(N)<rest>" -> N, or -1.
+int IndexOfLine(const std::string& line, const std::string& text) {
+    return StartsWith(line, text + "(") ? std::atoi(line.c_str() + text.size() + 1) : -1;
+}
+
+constexpr const char* kRemoved = "removed before config";
+constexpr const char* kSessionEnding = "not configured: the session is ending";
+constexpr const char* kNoConfigureThread = "Cannot start a thread to configure device index";
+
 // Every search ends: once the user and the library's own threads are done,
 // the tool makes a bounded number of calls and rests (a run that never rests
 // fails on the step budget).
@@ -719,57 +850,123 @@ void CheckSearchesEnd() {
                     " requests and " + std::to_string(g.writes.size()) + " writes");
 }
 
-// Writes: to attached programmers the tool knows of, none after the close,
-// and for each programmer as many as its presses and arrivals call for.
+// Once the close is decided nothing reaches the library, beyond the write
+// whose end the close waits for.
+void CheckCallsAfterClose() {
+    size_t writes = 0;
+    for (const Call& call : g.calls) {
+        if (call.step < g.closeDecided)
+            continue;
+        if (call.name != "Tamla_FlashProgramB" || !g.closeDeferred || ++writes > 1)
+            sched::Fail(call.name + " called at step " + std::to_string(call.step) +
+                        ", after the close");
+    }
+}
+
+// The times a programmer became one the tool had not seen: in a search that
+// succeeded, not in the one that succeeded before. Arrivals can be no more.
+size_t TimesNew(int k) {
+    size_t times = 0;
+    const Scan* previous = nullptr;
+    for (const Scan& scan : g.scans) {
+        if (scan.failed)
+            continue;
+        times += previous != nullptr && Holds(&scan, k) && !Holds(previous, k) ? 1 : 0;
+        previous = &scan;
+    }
+    return times;
+}
+
+// The arrivals of k the tool must write: a stay from after the first search
+// that succeeded, in one of the slots searches read, still there at the end,
+// and gone from the last search before it (one that leaves and comes back
+// between two searches cannot be told from one that stayed).
+size_t ArrivalsDue(int k) {
+    const Scan* first = nullptr;
+    for (const Scan& scan : g.scans)
+        if (!scan.failed) {
+            first = &scan;
+            break;
+        }
+    size_t due = 0;
+    for (const Stay& stay : g.stays[k])
+        due += first != nullptr && stay.from > first->step && stay.to == kOpen && stay.seen &&
+                       !Holds(LastScanBefore(stay.from, true), k)
+                   ? 1
+                   : 0;
+    return due;
+}
+
+// Writes: to attached programmers the tool knows of, and for each programmer
+// as many as its presses and arrivals call for.
 void CheckWrites() {
-    const uint64_t firstScan = g.scans.empty() ? kOpen : g.scans.front().step;
     const Write* previous = nullptr;
-    size_t afterClose = 0;
     for (const Write& write : g.writes) {
         if (write.device < 0 || write.device >= kPool)
             sched::Fail("a write to an unknown device id");
-        const Scan* known = LastScanBefore(write.start);
-        if (!Holds(known, write.device))
+        if (!Holds(LastScanBefore(write.start, true), write.device))
             sched::Fail("wrote " + Label(write.device) + ", which the last search did not find");
         // An event reported wholly after the last search and before the
         // previous write ended asks for a search before the next write.
+        const Scan* searched = LastScanBefore(write.start, false);
         for (const EventSeen& e : g.seen)
-            if (previous != nullptr && e.entered > known->step && e.returned < previous->end)
+            if (previous != nullptr && e.entered > searched->step && e.returned < previous->end)
                 sched::Fail("wrote " + Label(write.device) + " at step " +
                             std::to_string(write.start) + " without searching after the event " +
                             Describe(e.report) + " of step " + std::to_string(e.entered));
-        afterClose += write.start > g.closeStep ? 1 : 0;
         previous = &write;
     }
-    if (afterClose > (g.closeDeferred ? 1u : 0u))
-        sched::Fail(std::to_string(afterClose) + " writes began after the close was decided");
-
     const bool closed = g.closeStep != kOpen;
     for (int k = 0; k < kPool; ++k) {
-        size_t arrivals = 0; // arrivals the tool can know of
-        size_t due = 0;      // ... of which still attached at the end
-        for (const auto& [from, to] : g.intervals[k]) {
-            // Attached before the first search, or back before any search
-            // saw it gone: no arrival the tool can tell.
-            if (!g.scenario.autoDownload || from < firstScan || Holds(LastScanBefore(from), k))
-                continue;
-            ++arrivals;
-            due += to == kOpen && !closed ? 1 : 0;
-        }
         size_t presses = 0;
-        size_t outcomes = 0; // writes and "removed" lines
+        size_t outcomes = 0; // writes and lines that say why not
         for (const Press& press : g.presses)
             presses += press.device == k ? 1 : 0;
         for (const Write& write : g.writes)
             outcomes += write.device == k ? 1 : 0;
         for (const Line& line : g.lines)
-            outcomes += DeviceOfLine(line.text, "removed before config") == k ? 1 : 0;
-        const size_t least = closed ? 0 : due + presses;
-        if (outcomes < least || outcomes > arrivals + presses)
-            sched::Fail(Label(k) + ": " + std::to_string(outcomes) +
-                        " writes and removed lines for " + std::to_string(presses) +
-                        " presses and " + std::to_string(arrivals) + " arrivals (" +
-                        std::to_string(due) + " still attached)");
+            outcomes += DeviceOfLine(line.text, kRemoved) == k ||
+                                DeviceOfLine(line.text, kSessionEnding) == k
+                            ? 1
+                            : 0;
+        const size_t arrivals = g.scenario.autoDownload ? TimesNew(k) : 0;
+        const size_t due = g.scenario.autoDownload && !closed ? ArrivalsDue(k) : 0;
+        if (outcomes < due || outcomes > arrivals + presses)
+            sched::Fail(Label(k) + ": " + std::to_string(outcomes) + " writes and lines for " +
+                        std::to_string(presses) + " presses and " + std::to_string(arrivals) +
+                        " arrivals (" + std::to_string(due) + " due)");
+    }
+}
+
+// Each press of configure ends in a write of the device it named or a line
+// saying why, after the press; each write or line answers one press (or an
+// arrival). Unless the tool closed, which ends runs without a trace.
+void CheckPresses() {
+    if (g.closeStep != kOpen)
+        return;
+    std::vector<bool> used(g.writes.size() + g.lines.size());
+    for (const Press& press : g.presses) {
+        if (press.device < 0)
+            continue;
+        size_t best = used.size();
+        uint64_t bestStep = kOpen;
+        for (size_t i = 0; i < g.writes.size(); ++i)
+            if (!used[i] && g.writes[i].device == press.device && g.writes[i].start > press.step &&
+                g.writes[i].start < bestStep)
+                best = i, bestStep = g.writes[i].start;
+        for (size_t i = 0; i < g.lines.size(); ++i) {
+            const Line& line = g.lines[i];
+            const bool says = DeviceOfLine(line.text, kRemoved) == press.device ||
+                              DeviceOfLine(line.text, kSessionEnding) == press.device ||
+                              IndexOfLine(line.text, kNoConfigureThread) == press.entry;
+            if (!used[g.writes.size() + i] && says && line.step > press.step &&
+                line.step < bestStep)
+                best = g.writes.size() + i, bestStep = line.step;
+        }
+        if (best == used.size())
+            sched::Fail("the press of configure at step " + std::to_string(press.step) + " on " +
+                        Label(press.device) + " ended in no write and no line");
+        used[best] = true;
     }
 }
 
@@ -791,14 +988,18 @@ void CheckLines() {
             else if (write.start > line.step && after == nullptr)
                 after = &write;
         }
+        const Scan* scan = LastScanBefore(line.step, false);
         bool ok = false;
         if (t == "Set isp option succ") {
             ok = true;
         } else if (t == "请先选择配置设备或者当前没有找到配置设备.") {
             ok = ++selectFirst <= emptyPresses;
         } else if (t == "Not found isp device") {
-            const Scan* scan = LastScanBefore(line.step);
-            ok = scan != nullptr && scan->devices.empty();
+            ok = scan != nullptr && !scan->failed && scan->devices.empty();
+        } else if (StartsWith(t, "Search for devices failed (")) {
+            ok = scan != nullptr && scan->failed;
+        } else if (StartsWith(t, "Cannot start a thread to ")) {
+            ok = g.startFailures != 0;
         } else if (t == "A device is being written; the tool will close when the write ends.") {
             // A write had passed the close guard: it ends after the line, or
             // ended just before, its run still reporting (no search since).
@@ -807,12 +1008,10 @@ void CheckLines() {
                 ok = ok || write.end > line.step;
                 last = write.end < line.step ? &write : last;
             }
-            const Scan* scan = LastScanBefore(line.step);
             ok = ok || (last != nullptr && (scan == nullptr || scan->step < last->end));
-        } else if (StartsWith(t, "Invalid device index(")) {
-            const int slot = std::atoi(t.c_str() + std::strlen("Invalid device index("));
+        } else if (const int slot = IndexOfLine(t, "Invalid device index"); slot >= 0) {
             for (const EventSeen& e : g.seen)
-                ok = ok || (e.report.code == kIspEventArrival && slot >= 0 && slot < 16 &&
+                ok = ok || (e.report.code == kIspEventArrival && slot < 16 &&
                             (e.report.mask >> slot & 1u) != 0 && uint32_t(slot) >= e.report.count);
         } else if (const int begun = DeviceOfLine(t, "begin config..."); begun >= 0) {
             ok = after != nullptr && after->device == begun;
@@ -820,8 +1019,10 @@ void CheckLines() {
             ok = before != nullptr && before->device == done && before->result != 0;
         } else if (const int failed = DeviceOfLine(t, "config failure."); failed >= 0) {
             ok = before != nullptr && before->device == failed && before->result == 0;
-        } else if (const int gone = DeviceOfLine(t, "removed before config"); gone >= 0) {
-            ok = !Holds(LastScanBefore(line.step), gone);
+        } else if (const int gone = DeviceOfLine(t, kRemoved); gone >= 0) {
+            ok = !Holds(LastScanBefore(line.step, true), gone);
+        } else if (DeviceOfLine(t, kSessionEnding) >= 0) {
+            ok = g.sessionEnding < line.step;
         }
         if (!ok)
             sched::Fail("an untrue or unknown line at step " + std::to_string(line.step) + ": " +
@@ -831,16 +1032,18 @@ void CheckLines() {
         sched::Fail("a press with nothing selected was not answered");
 }
 
-// At rest: the list shows what is attached, both buttons are enabled and no
-// work is marked going on.
+// At rest: the list shows what is attached (the first 16), both buttons are
+// enabled and no work is marked going on.
 void CheckAtRest() {
-    if (WorkInProgress() || RunInProgress() || RequestPending())
+    if (WorkInProgress() || RunInProgress())
         sched::Fail("work still marked going on at rest");
     if (g.destroyed)
         return;
+    if (RequestPending())
+        sched::Fail("a request left waiting at rest");
     std::vector<std::string> expected;
-    for (int k : g.attached)
-        expected.push_back(Label(k));
+    for (size_t i = 0; i < g.attached.size() && i < kDeviceSlots; ++i)
+        expected.push_back(Label(g.attached[i]));
     if (g_dialog->inner.Get(IDC_DEVICE_LIST).entries != expected)
         sched::Fail("the list does not show the attached devices");
     if (!g_dialog->inner.Get(IDC_FIND_DEVICES).enabled ||
@@ -860,23 +1063,26 @@ std::string Context() {
 }
 
 struct Totals {
-    size_t writes = 0, arrivals = 0, deferred = 0, inside = 0, closes = 0;
+    size_t writes = 0, arrivals = 0, deferred = 0, inside = 0, closes = 0, failedSearches = 0,
+           failedStarts = 0, sessionEnds = 0;
 };
 
 void RunSeed(uint64_t seed, sched::Mode mode, bool show, Totals& totals) {
     g = World{};
     g.scenario = MakeScenario(seed);
     const Scenario& s = g.scenario;
-    char switches[200];
+    char switches[300];
     std::snprintf(switches, sizeof(switches),
                   "switches: callbacks inside calls %s, under the library's lock %s, automatic "
-                  "download %s, %d event thread(s), %d attached at start, patience %u",
+                  "download %s, %d event thread(s), %d attached at start, patience %u, failing "
+                  "searches %s, failing thread starts %s",
                   s.insideCalls ? "on" : "off", s.underLock ? "on" : "off",
-                  s.autoDownload ? "on" : "off", s.eventThreads, s.attachedAtStart, s.patience);
+                  s.autoDownload ? "on" : "off", s.eventThreads, s.attachedAtStart, s.patience,
+                  s.failingSearches ? "on" : "off", s.failingThreads ? "on" : "off");
     g.log.push_back(switches);
     for (int k = 0; k < s.attachedAtStart; ++k) {
+        g.stays[k].push_back({0, kOpen, g.attached.size() < kDeviceSlots});
         g.attached.push_back(k);
-        g.intervals[k].push_back({0, kOpen});
     }
     ResetSharedState();
     g_dialog = std::make_unique<SimDialog>();
@@ -896,22 +1102,40 @@ void RunSeed(uint64_t seed, sched::Mode mode, bool show, Totals& totals) {
     // Most users wait for the window to list what is attached before they
     // act; some plug and press at once.
     if (s.waitForStartUp)
-        sched::WaitUntil("the first search", [] { return !g.scans.empty(); });
+        sched::WaitUntil("the first search",
+                         [] { return !g.scans.empty() || g.startFailures != 0; });
     for (int action : s.actions) {
         sched::Seam("the user acts");
         Act(Action(action));
+        if (g.callOffIn > 0 && --g.callOffIn == 0)
+            Post("the session end called off", SessionEndCalledOff);
         // A user takes a while between two actions, the tool's threads run
         // meanwhile.
         for (uint32_t i = sched::Choose(s.patience); i > 0; --i)
             sched::Seam("the user waits");
     }
+    if (g.callOffIn > 0)
+        Post("the session end called off", SessionEndCalledOff);
     {
         WorldLock lock;
         g.userDone = true;
     }
     sched::WaitUntil("rest", Quiet);
+    // After failed searches or thread starts, the user presses find devices
+    // once more, and this time nothing fails.
+    if ((s.failingSearches || s.failingThreads) && !g.destroyed) {
+        {
+            WorldLock lock;
+            g.failuresOff = true;
+            g.log.push_back("find, with nothing failing");
+        }
+        Post("the last press of find devices", [] { PressButton(IDC_FIND_DEVICES); });
+        sched::WaitUntil("rest after the last press", Quiet);
+    }
     CheckSearchesEnd();
+    CheckCallsAfterClose();
     CheckWrites();
+    CheckPresses();
     CheckLines();
     CheckAtRest();
     sched::End([] { g.stop = true; });
@@ -928,6 +1152,10 @@ void RunSeed(uint64_t seed, sched::Mode mode, bool show, Totals& totals) {
         totals.arrivals += e.async && e.report.code == kIspEventArrival ? 1 : 0;
     }
     totals.deferred += g_dialog->inner.PostedClicks().size();
+    totals.failedStarts += g.startFailures;
+    totals.sessionEnds += g.sessionEnding != kOpen ? 1 : 0;
+    for (const Scan& scan : g.scans)
+        totals.failedSearches += scan.failed ? 1 : 0;
 }
 } // namespace
 
@@ -963,10 +1191,12 @@ int main(int argc, char** argv) {
         RunSeed(seed, mode, show, totals);
     std::printf("schedule simulation (%s): seeds %llu..%llu passed: %zu writes, %zu arrivals "
                 "reported by the library's threads, %zu reports inside its calls, %zu clicks "
-                "posted by the core, %zu closes\n",
+                "posted by the core, %zu closes, %zu failed searches, %zu thread starts failed, "
+                "%zu session ends allowed and called off\n",
                 mode == sched::Mode::Controlled ? "controlled" : "free threads",
                 static_cast<unsigned long long>(first),
                 static_cast<unsigned long long>(first + seeds - 1), totals.writes, totals.arrivals,
-                totals.inside, totals.deferred, totals.closes);
+                totals.inside, totals.deferred, totals.closes, totals.failedSearches,
+                totals.failedStarts, totals.sessionEnds);
     return 0;
 }
