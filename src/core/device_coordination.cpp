@@ -12,7 +12,7 @@
 // 1. Nobody waits for another thread. Whoever asks for work while no thread
 //    is at work becomes the thread at work: it does its own work and all work
 //    asked for meanwhile, and gives the role up in the same locked step that
-//    finds nothing left, so no request is ever left without a thread. Anyone
+//    finds nothing left, so it never leaves a request behind. Anyone
 //    else records the request and returns at once. So when the library calls
 //    back on two threads at once, one of them does the work and the other
 //    returns at once, and a callback the library makes while holding its own
