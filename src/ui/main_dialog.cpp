@@ -26,6 +26,17 @@ constexpr std::array<const char*, 8> kPortEntries = {
     kTextPorts0To4, kTextPorts0To5, kTextPorts0To6, kTextPorts0To7,
 };
 
+// A button disabled while it has the focus keeps it under Wine, where a Space
+// still presses it; where the focus is dropped instead, no control has it and
+// the keyboard does nothing. So the focus moves on first, as Tab would, and
+// comes back when the control is enabled again unless the user has moved it
+// meanwhile. Only the dialog's thread touches this.
+struct FocusLoan {
+    HWND owner;  // the control that had the focus
+    HWND holder; // where the focus went
+};
+FocusLoan g_focusLoan{};
+
 constexpr WPARAM kWaitTimeMaxChars = 9;
 constexpr WPARAM kCountLimitMaxChars = 5;
 
@@ -58,6 +69,24 @@ void OnInitDialog(HWND window) {
     EnableWindow(GetDlgItem(window, IDC_COUNT_LIMIT), FALSE);
     RunCommandNow(window, IDC_SET_ISP_OPTION);
     RunCommandNow(window, IDC_FIND_DEVICES);
+}
+
+void EnableControl(HWND window, int id, bool enabled) {
+    HWND control = GetDlgItem(window, id);
+    HWND focus = GetFocus();
+    if (!enabled && focus != nullptr && (focus == control || IsChild(control, focus))) {
+        // Passed on again (the other action button): the first owner keeps its claim.
+        if (focus != g_focusLoan.holder)
+            g_focusLoan.owner = control;
+        SendMessageW(window, WM_NEXTDLGCTL, 0, FALSE);
+        g_focusLoan.holder = GetFocus();
+    }
+    EnableWindow(control, enabled ? TRUE : FALSE);
+    if (enabled && control == g_focusLoan.owner) {
+        if (GetFocus() == g_focusLoan.holder)
+            SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+        g_focusLoan = {};
+    }
 }
 
 // Escape, the close box and Alt+F4. While a write runs the core keeps the
@@ -108,7 +137,10 @@ INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     switch (message) {
     case WM_INITDIALOG:
         OnInitDialog(window);
-        return 0;
+        return TRUE; // the focus to the first tab stop, the device list
+    case kEnableControlMessage:
+        EnableControl(window, static_cast<int>(wParam), lParam != 0);
+        return TRUE;
     case WM_COMMAND:
         return OnCommand(window, message, wParam, lParam);
     case WM_QUERYENDSESSION:

@@ -13,4 +13,8 @@ extern std::atomic<HWND> MainDialog;
 // for; loaded once by WinMain.
 void KeepAppIcons(HICON bigIcon, HICON smallIcon);
 
+// Enables (lParam nonzero) or disables the control whose id is wParam, on the
+// dialog's thread, which owns the keyboard focus.
+constexpr UINT kEnableControlMessage = WM_APP + 1;
+
 INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

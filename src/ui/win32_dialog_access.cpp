@@ -38,8 +38,9 @@ void Win32DialogAccess::SetText(int id, const char* text) {
     SetDlgItemTextW(Window(), id, ScreenText(text).get());
 }
 
+// On the dialog's thread, which can see and move the focus.
 void Win32DialogAccess::Enable(int id, bool enabled) {
-    EnableWindow(GetDlgItem(Window(), id), enabled ? TRUE : FALSE);
+    SendMessageW(Window(), kEnableControlMessage, static_cast<WPARAM>(id), enabled ? 1 : 0);
 }
 
 void Win32DialogAccess::ClearList(int id) {

@@ -2,6 +2,8 @@
 
 #include "text_util.h"
 
+#include <oleacc.h>
+
 bool SendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     DWORD_PTR answer = 0;
     LRESULT ok =
@@ -155,7 +157,10 @@ bool SelectComboEntry(HWND dialog, int id, int index) {
 bool ReportComboFocus(HWND dialog, int id) { return SendCommand(dialog, id, CBN_SETFOCUS); }
 
 bool PostKey(HWND dialog, int focusControlId, UINT virtualKey) {
-    HWND target = Control(dialog, focusControlId);
+    return PostKeyTo(Control(dialog, focusControlId), virtualKey);
+}
+
+bool PostKeyTo(HWND target, UINT virtualKey) {
     if (target == nullptr)
         return false;
     UINT scan = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
@@ -163,6 +168,42 @@ bool PostKey(HWND dialog, int focusControlId, UINT virtualKey) {
     LPARAM up = LPARAM(1 | (scan << 16) | (1u << 30) | (1u << 31));
     return PostMessageW(target, WM_KEYDOWN, virtualKey, down) &&
            PostMessageW(target, WM_KEYUP, virtualKey, up);
+}
+
+HWND FocusedControl(HWND dialog) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info))
+        return nullptr;
+    HWND window = info.hwndFocus;
+    while (window != nullptr && GetParent(window) != dialog)
+        window = GetParent(window);
+    return window;
+}
+
+bool AccessibleName(HWND control, std::wstring& name, std::wstring& why) {
+    IAccessible* object = nullptr;
+    HRESULT hr = AccessibleObjectFromWindow(control, DWORD(OBJID_CLIENT), IID_IAccessible,
+                                            reinterpret_cast<void**>(&object));
+    if (FAILED(hr) || object == nullptr) {
+        why =
+            Format(L"AccessibleObjectFromWindow failed (0x%08lx)", static_cast<unsigned long>(hr));
+        return false;
+    }
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR text = nullptr;
+    hr = object->get_accName(self, &text);
+    object->Release();
+    if (hr != S_OK || text == nullptr) {
+        why = Format(L"get_accName gave no name (0x%08lx)", static_cast<unsigned long>(hr));
+        return false;
+    }
+    name.assign(text, SysStringLen(text));
+    SysFreeString(text);
+    return true;
 }
 
 bool FlushPostedMessages(HWND dialog, int editId, DWORD timeoutMs) {

@@ -46,6 +46,15 @@ bool ReportComboFocus(HWND dialog, int id);
 // Keys through the modal loop: posted WM_KEYDOWN to a control of the dialog,
 // which the dialog manager (IsDialogMessage) turns into IDOK / IDCANCEL.
 bool PostKey(HWND dialog, int focusControlId, UINT virtualKey);
+// The same key posted to a window (the one that has the focus, say), down and up.
+bool PostKeyTo(HWND target, UINT virtualKey);
+// The control of the dialog that has the keyboard focus (the combo box when
+// the focus is in its edit field), nullptr when none has it.
+HWND FocusedControl(HWND dialog);
+// The name an assistive client reads for a control: MSAA's accName of its
+// client area. False, with why, when no accessible object or name comes
+// back. The calling thread must have initialised COM.
+bool AccessibleName(HWND control, std::wstring& name, std::wstring& why);
 // Posts a marker character to an edit and waits until it shows: every
 // message posted before it has then been handled.
 bool FlushPostedMessages(HWND dialog, int editId, DWORD timeoutMs);

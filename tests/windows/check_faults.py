@@ -16,11 +16,12 @@ import narrow_texts  # noqa: E402
 from pe_file import PeFile, RT_DIALOG, RT_GROUP_ICON, RT_ICON, parse_dialog_ex  # noqa: E402
 
 
-def set_style(data, control_id, change):
-    """Copy of data with one control's style word passed through change."""
+def set_style(data, control_id, change, caption=None):
+    """Copy of data with one control's style word passed through change; a
+    caption picks one of the labels, which share an id."""
     pe = PeFile(data)
     dialog = parse_dialog_ex(*pe.resource(RT_DIALOG, 130))
-    control = next(c for c in dialog["controls"] if c["id"] == control_id)
+    control = next(c for c in dialog["controls"] if c["id"] == control_id and caption in (None, c["caption"]))
     out = bytearray(data)
     struct.pack_into("<I", out, control["style_offset"], change(control["style"]))
     return bytes(out)
@@ -106,6 +107,8 @@ def main():
         ("device list sorted", dialog, set_style(exe, 1011, lambda s: s | exe_checks.CBS_SORT)),
         ("log read-only", dialog, set_style(exe, 1009, lambda s: s | exe_checks.ES_READONLY)),
         ("info box editable", dialog, set_style(exe, 1018, lambda s: s & ~exe_checks.ES_READONLY)),
+        ("info line out of the tab order", dialog, set_style(exe, 1018, lambda s: s & ~exe_checks.WS_TABSTOP)),
+        ("log's hidden label shown", dialog, set_style(exe, -1, lambda s: s | exe_checks.WS_VISIBLE, "记录")),
         ("control starts disabled", dialog, set_style(exe, 10349, lambda s: s | exe_checks.WS_DISABLED)),
         ("control moved", dialog, set_field(exe, 10346, 4, "<h", 240)),
         ("control id changed", dialog, set_field(exe, 10347, 12, "<I", 10348)),

@@ -26,27 +26,36 @@ BS_PUSHBUTTON, BS_DEFPUSHBUTTON, BS_AUTOCHECKBOX, BS_GROUPBOX = 0, 1, 3, 7
 CBS_TYPEMASK, CBS_DROPDOWN, CBS_SORT = 0x3, 0x2, 0x100
 ES_MULTILINE, ES_AUTOVSCROLL, ES_AUTOHSCROLL, ES_READONLY = 0x4, 0x40, 0x80, 0x800
 
-# The visible controls in template (tab) order: id (-1 for labels and group
-# boxes), kind, caption, place; the kinds' style rules are in _kind_problems.
-VISIBLE_CONTROLS = [
-    (1004, "push", "配置", (228, 113, 65, 18)),
+# The controls a user meets, in template order, which is reading order and so
+# tab order: id (-1 for labels and group boxes), kind, caption, place; the
+# kinds' style rules are in _kind_problems. A "name" is a hidden label that
+# names the field after it for screen readers where no label shows.
+SHOWN_CONTROLS = [
+    (-1, "group", "设备选择", (3, 2, 290, 48)),
     (-1, "label", "设备列表:", (8, 14, 37, 8)),
     (1011, "combo", "", (52, 12, 124, 160)),
-    (1007, "push", "查找设备", (155, 113, 65, 18)),
-    (1008, "push", "清空记录", (228, 179, 65, 18)),
-    (1009, "log", "", (2, 136, 292, 39)),
-    (-1, "group", "设备选择", (3, 2, 290, 48)),
+    (-1, "name", "设备信息", (9, 29, 277, 13)),
     (1018, "info", "", (9, 29, 277, 13)),
     (-1, "group", "配置选项", (3, 52, 291, 57)),
-    (10344, "check", "限制下载次数", (185, 89, 58, 10)),
     (-1, "label", "下载端口选择:", (8, 70, 50, 8)),
     (10345, "sorted-combo", "", (61, 68, 79, 80)),
     (-1, "label", "下载完成后等待时间(ms):", (148, 70, 88, 8)),
     (10346, "number", "", (239, 68, 46, 13)),
-    (10347, "check", "开启机器控制信号", (100, 90, 75, 10)),
     (10348, "check", "下载完成后端口不断电", (9, 90, 84, 10)),
+    (10347, "check", "开启机器控制信号", (100, 90, 75, 10)),
+    (10344, "check", "限制下载次数", (185, 89, 58, 10)),
+    (-1, "name", "限制下载次数", (246, 88, 38, 13)),
     (10349, "number", "", (246, 88, 38, 13)),
+    (1007, "push", "查找设备", (155, 113, 65, 18)),
+    (1004, "push", "配置", (228, 113, 65, 18)),
+    (-1, "name", "记录", (2, 136, 292, 39)),
+    (1009, "log", "", (2, 136, 292, 39)),
+    (1008, "push", "清空记录", (228, 179, 65, 18)),
 ]
+# Fields are named by the static right before them; what a user operates is a
+# tab stop, nothing else is.
+FIELD_KINDS = {"combo", "sorted-combo", "info", "log", "number"}
+TAB_STOP_KINDS = FIELD_KINDS | {"push", "check"}
 
 # Controls that are never shown; their place is free but must not cover a
 # visible control.
@@ -123,7 +132,7 @@ def _kind_problems(kind, style, where):
     return problems
 
 
-KIND_CLASS = {"push": "BUTTON", "check": "BUTTON", "group": "BUTTON", "label": "STATIC", "combo": "COMBOBOX",
+KIND_CLASS = {"push": "BUTTON", "check": "BUTTON", "group": "BUTTON", "label": "STATIC", "name": "STATIC", "combo": "COMBOBOX",
               "sorted-combo": "COMBOBOX", "log": "EDIT", "info": "EDIT", "readonly": "EDIT", "number": "EDIT"}
 
 
@@ -170,23 +179,27 @@ def dialog_problems(pe: PeFile, version: str):
         problems.append("caption %r is not a Chinese title followed by ' V%s'" % (caption, version))
 
     controls = dialog["controls"]
-    visible = [c for c in controls if c["style"] & WS_VISIBLE]
-    hidden = [c for c in controls if not c["style"] & WS_VISIBLE]
-    # Tab order: the visible controls come first and exactly in table order.
-    if controls[:len(VISIBLE_CONTROLS)] != visible:
-        problems.append("visible controls are not the first %d of the template" % len(VISIBLE_CONTROLS))
-    for index, (cid, kind, caption, rect) in enumerate(VISIBLE_CONTROLS):
+    shown, rest = controls[:len(SHOWN_CONTROLS)], controls[len(SHOWN_CONTROLS):]
+    for index, (cid, kind, caption, rect) in enumerate(SHOWN_CONTROLS):
         where = "control %d (id %d %r)" % (index, cid, caption)
-        if index >= len(visible):
+        if index >= len(shown):
             problems.append("%s: missing" % where)
             continue
-        c = visible[index]
+        c = shown[index]
         if (c["id"], c["class"], c["caption"], c["rect"]) != (cid, KIND_CLASS[kind], caption, rect):
             problems.append("%s: found id %d %s %r at %s" % (where, c["id"], c["class"], c["caption"], c["rect"]))
             continue
+        if bool(c["style"] & WS_VISIBLE) == (kind == "name"):
+            problems.append("%s: %s" % (where, "shown" if kind == "name" else "hidden"))
+        if kind in FIELD_KINDS and (index == 0 or shown[index - 1]["class"] != "STATIC"):
+            problems.append("%s: no static label right before it" % where)
+        if bool(c["style"] & WS_TABSTOP) != (kind in TAB_STOP_KINDS):
+            problems.append("%s: %s the tab order" % (where, "out of" if kind in TAB_STOP_KINDS else "in"))
         problems += _kind_problems(kind, c["style"], where)
-    if len(visible) > len(VISIBLE_CONTROLS):
-        problems.append("extra visible controls: %s" % [c["id"] for c in visible[len(VISIBLE_CONTROLS):]])
+    visible = [c for c in shown if c["style"] & WS_VISIBLE]
+    hidden = [c for c in rest if not c["style"] & WS_VISIBLE]
+    if len(hidden) < len(rest):
+        problems.append("extra visible controls: %s" % [c["id"] for c in rest if c["style"] & WS_VISIBLE])
 
     remaining = list(hidden)
     for cid, kind, caption in HIDDEN_CONTROLS:
