@@ -210,9 +210,10 @@ void JudgeRegistrationTime(Judgement* out) {
 }
 
 void JudgeSearchCount(Judgement* out) {
-    out->toolDoes = "a negative result counts as none found; above 16 it lists 16 programmers and "
-                    "reads no record past them; a record counted but not written shows as a zero "
-                    "record with id 0";
+    out->toolDoes = "a negative result is a failed search: it logs \"Search for devices failed\" "
+                    "and keeps its list as it was; above 16 it lists 16 programmers and reads no "
+                    "record past them; a record counted but not written shows as a zero record "
+                    "with id 0";
     bool seen = false;
     for (size_t n = 0; n < kFullSearches; ++n) {
         const SearchSeen& s = Run().searches[n];
@@ -313,7 +314,8 @@ void JudgeNames(Judgement* out) {
 void JudgeCallbackThread(Judgement* out) {
     out->toolDoes = "a callback inside a call comes on the tool's thread at work: inside "
                     "Tamla_EnumDevices that search answers it; inside Tamla_SetIspOption it "
-                    "records the request and returns at once, and the same thread searches next";
+                    "records the request and returns at once, and the same thread searches "
+                    "after the registration";
     const size_t count = SeenCallbackCount();
     size_t inside = 0;
     bool inRegistration = false;
