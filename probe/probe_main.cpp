@@ -115,12 +115,13 @@ HANDLE ShareRun() {
 
 // The report goes beside the probe, else to the user's temporary folder;
 // note says where it went when not beside the probe.
-void OpenReport(const Options& options, wchar_t* path, char* note, size_t noteSize) {
+// False when neither place can be written.
+bool OpenReport(const Options& options, wchar_t* path, char* note, size_t noteSize) {
     note[0] = 0;
     std::swprintf(path, MAX_PATH, L"%ls%ls", options.folder, kReportName);
     const uint32_t error = OpenReportFile(path);
     if (error == 0)
-        return;
+        return true;
     char beside[MAX_PATH * 3];
     Utf8FromWide(beside, sizeof beside, path);
     wchar_t temp[MAX_PATH];
@@ -130,7 +131,7 @@ void OpenReport(const Options& options, wchar_t* path, char* note, size_t noteSi
                       "Report: none: %s cannot be written (error %u), and there is no temporary "
                       "folder",
                       beside, static_cast<unsigned>(error));
-        return;
+        return false;
     }
     std::swprintf(path, MAX_PATH, L"%ls%ls", temp, kReportName);
     const uint32_t tempError = OpenReportFile(path);
@@ -143,6 +144,7 @@ void OpenReport(const Options& options, wchar_t* path, char* note, size_t noteSi
         std::snprintf(
             note, noteSize, "Report: none: neither %s (error %u) nor %s (error %u) can be written",
             beside, static_cast<unsigned>(error), there, static_cast<unsigned>(tempError));
+    return tempError == 0;
 }
 
 void ReportSystem() {
@@ -168,7 +170,7 @@ void ReportSystem() {
 
 // The callbacks, the verdicts and the result, then the report file with the
 // result first.
-int FinishReport(const wchar_t* reportPath) {
+int FinishReport(const wchar_t* reportPath, bool reportOpen) {
     if (Run().stop != StopKind::None) {
         ReportBlank();
         Report("Stopped: %s", Run().stopCause);
@@ -184,6 +186,10 @@ int FinishReport(const wchar_t* reportPath) {
         const char* end = std::strstr(line, "\r\n");
         Report("%.*s", static_cast<int>(end - line), line);
         line = end + 2;
+    }
+    if (!reportOpen) {
+        Report("Report: none: it could not be written (see the fourth line)");
+        return status;
     }
     char path[MAX_PATH * 3];
     Utf8FromWide(path, sizeof path, reportPath);
@@ -236,7 +242,7 @@ int wmain(int argc, wchar_t** argv) {
 
     static wchar_t reportPath[MAX_PATH];
     char note[MAX_PATH * 7];
-    OpenReport(options, reportPath, note, sizeof note);
+    const bool reportOpen = OpenReport(options, reportPath, note, sizeof note);
     SYSTEMTIME now;
     GetLocalTime(&now);
     Report("LibraryProbe %s (%s): checks a TAMLAISPDLL.DLL against what ProgrammerSetup.exe "
@@ -261,5 +267,5 @@ int wmain(int argc, wchar_t** argv) {
         RunChild(mapping);
     else
         StopRun(StopKind::CannotLoad, Fault::None, "%s", cause);
-    EndProcess(FinishReport(reportPath));
+    EndProcess(FinishReport(reportPath, reportOpen));
 }
