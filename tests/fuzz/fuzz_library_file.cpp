@@ -1,8 +1,8 @@
 // Crafted library files through the probe's file parser: the PE header, the
 // export names and the version resource. Inputs that start with "MZ" are
-// files as they are; any other input patches bytes of a small valid DLL
-// image, and may cut it short, so the fuzzer starts deep inside the
-// structures. ASan and UBSan catch a read outside the file; the checks
+// files as they are; any other input patches bytes and runs of bytes of a
+// small valid DLL image, and may cut it short, so the fuzzer starts deep
+// inside the structures. ASan and UBSan catch a read outside the file; the checks
 // below catch what the report relies on: names and texts of bounded length
 // with nothing unprintable in them.
 #include "library_file_parse.h"
@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -191,9 +192,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         file = Template();
         if (input.ConsumeBool())
             file.resize(input.ConsumeIntegralInRange<size_t>(0, file.size()));
-        while (input.remaining_bytes() >= 3 && !file.empty()) {
+        // Mostly single bytes; now and then a run, as a name or text too
+        // long for any cap needs.
+        while (input.remaining_bytes() >= 4 && !file.empty()) {
             const size_t at = input.ConsumeIntegral<uint16_t>() % file.size();
-            file[at] = input.ConsumeIntegral<uint8_t>();
+            const uint8_t value = input.ConsumeIntegral<uint8_t>();
+            const uint8_t kind = input.ConsumeIntegral<uint8_t>();
+            const size_t length = kind < 224 ? 1 : size_t{kind - 223u} * 32;
+            std::memset(&file[at], value, std::min(length, file.size() - at));
         }
     }
     Names names;
