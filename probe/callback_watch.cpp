@@ -1,24 +1,14 @@
 #include "callback_watch.h"
 
+#include "guarded_calls.h"
 #include "isp_option_record.h"
 #include "probe_report.h"
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 
 namespace {
-constexpr size_t kKept = 512;
-
-struct Entry {
-    std::atomic<bool> ready{false};
-    SeenCallback seen;
-};
-
-Entry g_entries[kKept];
-std::atomic<size_t> g_next{0};
-std::atomic<size_t> g_notKept{0};
 std::atomic<int> g_running{0};
 HANDLE g_librarySignal = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 
@@ -27,15 +17,18 @@ HANDLE g_librarySignal = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 enum LockState : int { kLockIdle, kLockArmed, kLockTaken };
 std::atomic<int> g_lockState{kLockIdle};
 DWORD g_lockWaitMs = 0;
+double g_registrationMs = 0;
 HANDLE g_lockHelper = nullptr;
 HANDLE g_lockDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 HANDLE g_lockChecked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-LockCheckResult g_lockResult{LockCheck::NotRun, 0, 0, 0, 0};
-std::atomic<bool> g_lockResultReady{false};
 IspOption g_lockRecord;
 CallOutcome g_lockCall{};
+double g_lockCallStartMs = 0;
+double g_callbackReturnMs = 0;
 
 DWORD WINAPI RegisterOnHelper(void*) {
+    Run().helperThread = GetCurrentThreadId();
+    g_lockCallStartMs = NowMs();
     g_lockCall = GuardedSetIspOption(&g_lockRecord);
     SetEvent(g_lockDone);
     return 0;
@@ -53,10 +46,11 @@ void CheckLock(size_t index) {
         return;
     }
     const bool returned = WaitForSingleObject(g_lockDone, g_lockWaitMs) == WAIT_OBJECT_0;
-    g_lockResult.outcome = returned ? LockCheck::Returned : LockCheck::Waited;
-    g_lockResult.callback = index;
-    g_lockResult.waitedMs = NowMs() - start;
-    g_lockResultReady = true;
+    LockCheckResult& result = Run().lockCheck;
+    result.outcome = returned ? LockCheck::Returned : LockCheck::Waited;
+    result.callback = index;
+    result.waitedMs = NowMs() - start;
+    g_callbackReturnMs = NowMs();
     SetEvent(g_lockChecked);
 }
 } // namespace
@@ -70,17 +64,17 @@ int32_t ISP_CALL ProbeCallback(int32_t code, uint32_t mask, uint32_t count) {
     seen.count = count;
     seen.thread = GetCurrentThreadId();
     seen.inside = CallInsideThisThread();
-    seen.libraryThread = seen.inside == LibraryCall::None && seen.thread != MainThreadId();
+    seen.libraryThread = seen.inside == LibraryCall::None && seen.thread != Run().mainThread;
     seen.overlapped = overlapped;
     seen.preceding = LastCallStarted(&seen.msAfter);
-    const size_t index = g_next.fetch_add(1);
-    if (index < kKept) {
-        g_entries[index].seen = seen;
-        g_entries[index].ready = true;
+    const size_t index = Run().callbacksNext.fetch_add(1);
+    if (index < kCallbacksKept) {
+        Run().callbacks[index].seen = seen;
+        Run().callbacks[index].ready = true;
     } else {
-        g_notKept.fetch_add(1);
+        Run().callbacksNotKept.fetch_add(1);
     }
-    if (seen.libraryThread && index < kKept && !AnyCallInside()) {
+    if (seen.libraryThread && index < kCallbacksKept && !AnyCallInside()) {
         int armed = kLockArmed;
         if (g_lockState.compare_exchange_strong(armed, kLockTaken))
             CheckLock(index);
@@ -93,27 +87,28 @@ int32_t ISP_CALL ProbeCallback(int32_t code, uint32_t mask, uint32_t count) {
 
 size_t SeenCallbackCount() {
     // Up to the first one still being recorded, so none is skipped.
-    const size_t next = g_next.load();
-    const size_t kept = next < kKept ? next : kKept;
+    const size_t next = Run().callbacksNext.load();
+    const size_t kept = next < kCallbacksKept ? next : kCallbacksKept;
     for (size_t i = 0; i < kept; ++i)
-        if (!g_entries[i].ready.load())
+        if (!Run().callbacks[i].ready.load())
             return i;
     return kept;
 }
 
 bool SeenCallbackAt(size_t index, SeenCallback* out) {
-    if (index >= kKept || !g_entries[index].ready.load())
+    if (index >= kCallbacksKept || !Run().callbacks[index].ready.load())
         return false;
-    *out = g_entries[index].seen;
+    *out = Run().callbacks[index].seen;
     return true;
 }
 
-size_t CallbacksNotKept() { return g_notKept.load(); }
+size_t CallbacksNotKept() { return Run().callbacksNotKept.load(); }
 
 void* LibraryEventSignal() { return g_librarySignal; }
 
 void AllowLockCheck(double registrationMs) {
     // Long enough for a registration that does not wait: twice the one seen.
+    g_registrationMs = registrationMs;
     g_lockWaitMs = 1000 + static_cast<DWORD>(2 * registrationMs);
     int idle = kLockIdle;
     g_lockState.compare_exchange_strong(idle, kLockArmed);
@@ -124,7 +119,7 @@ void FinishLockCheck() {
     // No callback took it: none will from now on.
     if (g_lockState.compare_exchange_strong(armed, kLockIdle) || g_lockState.load() == kLockIdle)
         return;
-    // A callback is checking: it waits a bounded time, and the watchdog ends
+    // A callback is checking: it waits a bounded time, and the parent ends
     // the run if the registration never returns.
     WaitForSingleObject(g_lockChecked, INFINITE);
     if (g_lockHelper == nullptr)
@@ -132,14 +127,22 @@ void FinishLockCheck() {
     WaitForSingleObject(g_lockHelper, INFINITE);
     CloseHandle(g_lockHelper);
     g_lockHelper = nullptr;
-    g_lockResult.callMs = g_lockCall.ms;
-    g_lockResult.result = g_lockCall.result;
+    LockCheckResult& result = Run().lockCheck;
+    result.callMs = g_lockCall.ms;
+    result.result = g_lockCall.result;
+    result.afterReturnMs = g_lockCallStartMs + g_lockCall.ms - g_callbackReturnMs;
+    // A registration that waited for the callback returns about as soon
+    // after it as one that did not wait takes; a later one was merely slow.
+    if (result.outcome == LockCheck::Waited &&
+        (result.afterReturnMs < 0 || result.afterReturnMs > 250 + 2 * g_registrationMs))
+        result.outcome = LockCheck::Slow;
+    Run().lockCheckReady = true;
 }
 
 LockCheckResult LockCheckOutcome() {
-    if (!g_lockResultReady.load())
-        return LockCheckResult{LockCheck::NotRun, 0, 0, 0, 0};
-    return g_lockResult;
+    if (!Run().lockCheckReady.load())
+        return LockCheckResult{LockCheck::NotRun, 0, 0, 0, 0, 0};
+    return Run().lockCheck;
 }
 
 void CallbackThreadText(char* buffer, size_t size, const SeenCallback& seen) {
@@ -148,7 +151,7 @@ void CallbackThreadText(char* buffer, size_t size, const SeenCallback& seen) {
                       static_cast<unsigned>(seen.thread));
     else if (seen.inside == LibraryCall::None)
         std::snprintf(buffer, size, "on the probe's main thread, outside its calls");
-    else if (seen.thread == MainThreadId())
+    else if (seen.thread == Run().mainThread)
         std::snprintf(buffer, size, "on the probe's main thread inside %s",
                       LibraryCallName(seen.inside));
     else
@@ -183,11 +186,15 @@ void ReportCallbacks() {
     if (count > 0)
         Report("  two callbacks at once: %s", overlapped > 0 ? "seen" : "not seen");
     const LockCheckResult check = LockCheckOutcome();
-    if (check.outcome != LockCheck::NotRun)
-        Report("  lock check in callback #%u: Tamla_SetIspOption on another thread %s; it answered "
-               "%d after %.1f ms",
-               static_cast<unsigned>(check.callback + 1),
-               check.outcome == LockCheck::Returned ? "returned while the callback waited"
-                                                    : "did not return while the callback waited",
-               static_cast<int>(check.result), check.callMs);
+    if (check.outcome == LockCheck::Returned)
+        Report("  lock check in callback #%u: Tamla_SetIspOption on another thread returned in "
+               "%.1f ms, while the callback waited; it answered %d",
+               static_cast<unsigned>(check.callback + 1), check.callMs,
+               static_cast<int>(check.result));
+    else if (check.outcome != LockCheck::NotRun)
+        Report("  lock check in callback #%u: Tamla_SetIspOption on another thread did not return "
+               "while the callback waited %.0f ms; it returned %.0f ms after the callback did "
+               "(%.0f ms in all) and answered %d",
+               static_cast<unsigned>(check.callback + 1), check.waitedMs, check.afterReturnMs,
+               check.callMs, static_cast<int>(check.result));
 }

@@ -1,10 +1,7 @@
 #include "guarded_calls.h"
 
-#include "probe_run.h"
-
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 
 #if defined(__i386__)
@@ -45,35 +42,25 @@ asm(".text\n"
 #endif
 
 namespace {
-constexpr DWORD kWatchdogPollMs = 50;
-// The main thread, the lock check's helper, and room to spare.
-constexpr size_t kCallSlots = 4;
-
-struct CallSlot {
-    std::atomic<bool> claimed{false};
-    std::atomic<uint8_t> call{0};
-    std::atomic<int64_t> start{0};
-    std::atomic<uint32_t> thread{0}; // set last: the slot is in use
-};
-
-CallSlot g_calls[kCallSlots];
 std::atomic<uint8_t> g_lastCall{0};
 std::atomic<int64_t> g_lastCallStart{0};
-LARGE_INTEGER g_frequency;
-LARGE_INTEGER g_origin;
-uint32_t g_timeoutMs = 30000;
-uint32_t g_mainThread = 0;
 uintptr_t g_setIspOption = 0;
 uintptr_t g_enumDevices = 0;
 
-int64_t Ticks() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
+int64_t Frequency() {
+    static const int64_t frequency = [] {
+        LARGE_INTEGER value;
+        QueryPerformanceFrequency(&value);
+        return value.QuadPart;
+    }();
+    return frequency;
 }
 
-double TicksToMs(int64_t ticks) {
-    return static_cast<double>(ticks) * 1000.0 / static_cast<double>(g_frequency.QuadPart);
+LibraryCall CallOfThread(uint32_t thread) {
+    for (const CallSlot& slot : Run().calls)
+        if (slot.thread.load() == thread)
+            return static_cast<LibraryCall>(slot.call.load());
+    return LibraryCall::None;
 }
 
 // Marks the calling thread as inside a call for its lifetime.
@@ -82,7 +69,7 @@ public:
     explicit InsideCall(LibraryCall call) : start_(Ticks()) {
         g_lastCall = static_cast<uint8_t>(call);
         g_lastCallStart = start_;
-        for (CallSlot& slot : g_calls) {
+        for (CallSlot& slot : Run().calls) {
             bool expected = false;
             if (slot.claimed.compare_exchange_strong(expected, true)) {
                 slot.call = static_cast<uint8_t>(call);
@@ -108,63 +95,49 @@ private:
     CallSlot* slot_ = nullptr;
 };
 
-DWORD WINAPI Watchdog(void*) {
-    for (;;) {
-        Sleep(kWatchdogPollMs);
-        for (CallSlot& slot : g_calls) {
-            if (slot.thread.load() == 0)
-                continue;
-            if (TicksToMs(Ticks() - slot.start.load()) <= g_timeoutMs)
-                continue;
-            char cause[192];
-            std::snprintf(cause, sizeof cause,
-                          "%s did not return within %u s (the probe's time-out per call)",
-                          LibraryCallName(static_cast<LibraryCall>(slot.call.load())),
-                          static_cast<unsigned>(g_timeoutMs / 1000));
-            StopRun(cause, true);
-        }
-    }
+// Error exceptions only (warnings and information, as debugger output
+// raises, are not faults), and none of a program's own codes, such as a
+// C++ throw, which the library may catch itself.
+bool IsFault(DWORD code) {
+    return (code & 0xC0000000u) == 0xC0000000u && (code & 0x20000000u) == 0;
 }
 
-// The module and offset of an address, as "TAMLAISPDLL.DLL+0x1234".
-void DescribeAddress(char* buffer, size_t size, const void* address) {
-    HMODULE module = nullptr;
-    wchar_t path[MAX_PATH];
-    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           static_cast<LPCWSTR>(address), &module) &&
-        GetModuleFileNameW(module, path, MAX_PATH) != 0) {
-        const wchar_t* name = path;
-        for (const wchar_t* p = path; *p != 0; ++p)
-            if (*p == L'\\' || *p == L'/')
-                name = p + 1;
-        std::snprintf(buffer, size, "%ls+0x%llX", name,
-                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(address) -
-                                                      reinterpret_cast<uintptr_t>(module)));
-    } else {
-        std::snprintf(buffer, size, "0x%llX",
-                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(address)));
+// Both handlers run on whatever stack the faulting thread has left, a stack
+// overflow's included: they only store into the shared record.
+void Record(const EXCEPTION_RECORD* record) {
+    ExceptionSeen& seen = Run().exception;
+    seen.code = record->ExceptionCode;
+    seen.address = reinterpret_cast<uintptr_t>(record->ExceptionAddress);
+    seen.accessed =
+        record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2
+            ? record->ExceptionInformation[1]
+            : 0;
+    seen.thread = GetCurrentThreadId();
+    seen.call = static_cast<uint8_t>(CallOfThread(GetCurrentThreadId()));
+    seen.count.fetch_add(1);
+}
+
+LONG WINAPI OnException(EXCEPTION_POINTERS* info) {
+    const EXCEPTION_RECORD* record = info->ExceptionRecord;
+    if (!IsFault(record->ExceptionCode))
+        return EXCEPTION_CONTINUE_SEARCH;
+    Record(record);
+    // Nothing survives a stack overflow: ending here spares the system's
+    // handlers a stack that is gone (64-bit Wine then ends the process with
+    // status 0).
+    if (record->ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+        Run().exception.unhandled = true;
+        TerminateProcess(GetCurrentProcess(), EXCEPTION_STACK_OVERFLOW);
     }
+    return EXCEPTION_CONTINUE_SEARCH;
 }
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* info) {
     const EXCEPTION_RECORD* record = info->ExceptionRecord;
-    char where[MAX_PATH + 32];
-    DescribeAddress(where, sizeof where, record->ExceptionAddress);
-    const LibraryCall inside = CallInsideThisThread();
-    char cause[384];
-    if (inside != LibraryCall::None)
-        std::snprintf(cause, sizeof cause, "%s crashed: exception 0x%08lX at %s",
-                      LibraryCallName(inside), static_cast<unsigned long>(record->ExceptionCode),
-                      where);
-    else if (GetCurrentThreadId() != g_mainThread)
-        std::snprintf(cause, sizeof cause,
-                      "a crash on a thread the probe did not call from: exception 0x%08lX at %s",
-                      static_cast<unsigned long>(record->ExceptionCode), where);
-    else
-        std::snprintf(cause, sizeof cause, "the probe crashed: exception 0x%08lX at %s",
-                      static_cast<unsigned long>(record->ExceptionCode), where);
-    StopRun(cause, inside != LibraryCall::None);
+    Record(record);
+    Run().exception.unhandled = true;
+    TerminateProcess(GetCurrentProcess(), record->ExceptionCode);
+    return EXCEPTION_CONTINUE_SEARCH;
 }
 
 template <typename Function> Function EntryAs(uintptr_t entry) {
@@ -186,22 +159,26 @@ const char* LibraryCallName(LibraryCall call) {
     return "no call";
 }
 
-void StartCallGuard(uint32_t timeoutMs) {
-    QueryPerformanceFrequency(&g_frequency);
-    QueryPerformanceCounter(&g_origin);
-    g_timeoutMs = timeoutMs;
-    g_mainThread = GetCurrentThreadId();
-    SetUnhandledExceptionFilter(OnUnhandledException);
-    HANDLE thread = CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
-    if (thread != nullptr)
-        CloseHandle(thread);
+int64_t Ticks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
 }
 
-uint32_t CallTimeoutMs() { return g_timeoutMs; }
+double TicksToMs(int64_t ticks) {
+    return static_cast<double>(ticks) * 1000.0 / static_cast<double>(Frequency());
+}
 
-double NowMs() { return TicksToMs(Ticks() - g_origin.QuadPart); }
+double NowMs() { return TicksToMs(Ticks() - Run().originTicks); }
 
-uint32_t MainThreadId() { return g_mainThread; }
+void GuardChild() {
+    Run().mainThread = GetCurrentThreadId();
+    // No error box of the system's may hold a crashed child open: the
+    // parent would take it for a hang.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    AddVectoredExceptionHandler(1, OnException);
+    SetUnhandledExceptionFilter(OnUnhandledException);
+}
 
 void* GuardedLoad(const wchar_t* path, uint32_t* error) {
     InsideCall inside(LibraryCall::Load);
@@ -245,16 +222,10 @@ CallOutcome GuardedEnumDevices(IspDeviceInfo* table, uint32_t maxCount) {
     return outcome;
 }
 
-LibraryCall CallInsideThisThread() {
-    const uint32_t self = GetCurrentThreadId();
-    for (const CallSlot& slot : g_calls)
-        if (slot.thread.load() == self)
-            return static_cast<LibraryCall>(slot.call.load());
-    return LibraryCall::None;
-}
+LibraryCall CallInsideThisThread() { return CallOfThread(GetCurrentThreadId()); }
 
 bool AnyCallInside() {
-    for (const CallSlot& slot : g_calls)
+    for (const CallSlot& slot : Run().calls)
         if (slot.thread.load() != 0)
             return true;
     return false;
@@ -274,7 +245,10 @@ void StackText(char* buffer, size_t size, int32_t stackLeft, uint32_t argumentBy
     else if (stackLeft == static_cast<int32_t>(argumentBytes))
         std::snprintf(buffer, size, "left its %d bytes of arguments on the stack (cdecl)",
                       static_cast<int>(stackLeft));
-    else
-        std::snprintf(buffer, size, "moved the stack by %d bytes (%u bytes of arguments)",
+    else if (stackLeft < 0)
+        std::snprintf(buffer, size, "removed %d bytes more than its %u bytes of arguments",
                       static_cast<int>(-stackLeft), static_cast<unsigned>(argumentBytes));
+    else
+        std::snprintf(buffer, size, "left %d of its %u bytes of arguments on the stack",
+                      static_cast<int>(stackLeft), static_cast<unsigned>(argumentBytes));
 }

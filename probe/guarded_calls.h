@@ -1,21 +1,17 @@
-// Calls into the library under guard. Each runs on the thread that asks for
-// it while a watchdog ends the run when it does not return in time, and an
-// unhandled-exception filter ends it when the library crashes; either way
-// the report so far is written. On x86 each call also goes through a thunk
-// that measures the stack it leaves.
+// Calls into the library, made in the child. Each marks its thread as inside
+// that call in the shared record, so the parent can time it out and name it
+// when the child dies in it; an exception handler records every error raised
+// in the child before the library's own handlers see it. On x86 each call
+// also goes through a thunk that measures the stack it leaves.
 #pragma once
 
 #include "isp_api.h"
+#include "probe_run.h"
 
 #include <cstddef>
 #include <cstdint>
 
-enum class LibraryCall : uint8_t { None, Load, SetIspOption, EnumDevices };
 const char* LibraryCallName(LibraryCall call);
-
-// The bytes of arguments a call left on the stack: 0 as a stdcall function
-// leaves it, all of them for cdecl. x64 has one calling convention.
-constexpr int32_t kStackNotChecked = INT32_MIN;
 
 struct CallOutcome {
     int32_t result;
@@ -23,17 +19,18 @@ struct CallOutcome {
     int32_t stackLeft;
 };
 
-// Starts the watchdog and the crash filter; timeoutMs is per call.
-void StartCallGuard(uint32_t timeoutMs);
-uint32_t CallTimeoutMs();
-
-// Milliseconds since the guard started.
+// Milliseconds since the run's origin, the same clock in both processes.
 double NowMs();
-uint32_t MainThreadId();
+double TicksToMs(int64_t ticks);
+int64_t Ticks();
+
+// In the child: records exceptions and ends the process on an unhandled one,
+// with what it saw in the shared record.
+void GuardChild();
 
 // Loads by full path, the library's folder first for what it imports;
 // nullptr (and the error) on failure. DllMain runs the library's code, so
-// the load is guarded like a call.
+// the load is marked like a call.
 void* GuardedLoad(const wchar_t* path, uint32_t* error);
 
 // Where the calls go: the exports found in the loaded library.
@@ -48,6 +45,6 @@ bool AnyCallInside();
 // The call started last, and the milliseconds since it started.
 LibraryCall LastCallStarted(double* msSince);
 
-// "the stack as stdcall leaves it (4 bytes of arguments removed)" and the
+// "stack as stdcall leaves it (4 bytes of arguments removed)" and the
 // other cases, for the report.
 void StackText(char* buffer, size_t size, int32_t stackLeft, uint32_t argumentBytes);

@@ -7,15 +7,17 @@
 #include "probe_report.h"
 #include "probe_run.h"
 
+#include <windows.h>
+
 #include <cstdio>
 #include <cstring>
 
 namespace {
-// Records after the tool's 16 that catch a library writing past them.
-constexpr uint32_t kGuardSlots = 16;
 constexpr uint8_t kFill = 0xA5;
+constexpr size_t kTableBytes = sizeof(IspDeviceInfo) * kProbeTableRecords;
 
-IspDeviceInfo g_table[kToolTableSlots + kGuardSlots];
+// The probe's table ends where a no-access page begins.
+IspDeviceInfo* g_table = nullptr;
 
 // The fields of the option record by offset, for naming changed bytes.
 struct Field {
@@ -23,24 +25,40 @@ struct Field {
     size_t width;
     const char* name;
 };
+constexpr size_t kInt = sizeof(int32_t);
 constexpr Field kFields[] = {
-    {isp_option::kMode, 4, "mode"},
-    {isp_option::kChipType, 1, "chip type"},
-    {isp_option::kInt6, 4, "integer at 6"},
-    {isp_option::kInt10, 4, "integer at 10"},
-    {isp_option::kInt14, 4, "integer at 14"},
-    {isp_option::kInt18, 4, "integer at 18"},
-    {isp_option::kInt22, 4, "integer at 22"},
-    {isp_option::kInt52, 4, "integer at 52"},
-    {isp_option::kInt56, 4, "integer at 56"},
-    {isp_option::kInt60, 4, "integer at 60"},
+    {isp_option::kMode, kInt, "mode"},
+    {isp_option::kChipType, sizeof(uint8_t), "chip type"},
+    {isp_option::kInt6, kInt, "integer at 6"},
+    {isp_option::kInt10, kInt, "integer at 10"},
+    {isp_option::kInt14, kInt, "integer at 14"},
+    {isp_option::kInt18, kInt, "integer at 18"},
+    {isp_option::kInt22, kInt, "integer at 22"},
+    {isp_option::kInt52, kInt, "integer at 52"},
+    {isp_option::kInt56, kInt, "integer at 56"},
+    {isp_option::kInt60, kInt, "integer at 60"},
     {isp_option::kPath1, isp_option::kPathSize, "first path"},
     {isp_option::kPath2, isp_option::kPathSize, "second path"},
-    {isp_option::kSerialNoKey, 4, "serial key-free download"},
-    {isp_option::kFlag848, 1, "flag byte"},
-    {isp_option::kEventNotify, 4, "event notification"},
-    {isp_option::kCallback, 4, "callback"},
+    {isp_option::kSerialNoKey, kInt, "serial key-free download"},
+    {isp_option::kFlag848, sizeof(uint8_t), "flag byte"},
+    {isp_option::kEventNotify, kInt, "event notification"},
+    {isp_option::kCallback, sizeof(uint32_t), "callback"},
 };
+
+// The bytes of a device record the tool carries but does not read.
+struct Unread {
+    size_t offset;
+    size_t width;
+};
+constexpr Unread kUnread[] = {
+    {offsetof(IspDeviceInfo, reserved1), sizeof(IspDeviceInfo::reserved1)},
+    {offsetof(IspDeviceInfo, reserved2), sizeof(IspDeviceInfo::reserved2)},
+    {offsetof(IspDeviceInfo, reserved3), sizeof(IspDeviceInfo::reserved3)},
+};
+
+// Programmers whose records were decoded, each counted once however many
+// searches returned it.
+IspDeviceInfo g_named[kSearches * kIspDeviceSlots];
 
 const Field* FieldAt(size_t offset) {
     for (const Field& field : kFields)
@@ -64,7 +82,7 @@ void ReportChanges(const IspOption& before, const IspOption& after, Registration
             ++end;
         for (size_t i = offset; i < end; ++i) {
             ++seen->changedBytes;
-            if (i >= isp_option::kMode + 4) {
+            if (i >= isp_option::kMode + kInt) {
                 if (seen->changedOutsideMode++ == 0)
                     seen->firstChangeOutsideMode = static_cast<uint32_t>(i);
             }
@@ -96,31 +114,46 @@ bool SlotTouched(uint32_t slot) { return !SlotAll(slot, kFill); }
 
 void ReportUnreadBytes(const IspDeviceInfo& device) {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&device);
-    char a[32];
-    char b[16];
-    char c[16];
-    HexBytes(a, sizeof a, bytes + 4, 5);
-    HexBytes(b, sizeof b, bytes + 11, 2);
-    HexBytes(c, sizeof c, bytes + 19, 2);
-    Report("        bytes the tool does not read: 4-8 %s, 11-12 %s, 19-20 %s", a, b, c);
+    char line[128] = "";
+    size_t used = 0;
+    for (const Unread& range : kUnread) {
+        char hex[32];
+        HexBytes(hex, sizeof hex, bytes + range.offset, range.width);
+        used += static_cast<size_t>(
+            std::snprintf(line + used, sizeof line - used, "%s%u-%u %s", used == 0 ? "" : ", ",
+                          static_cast<unsigned>(range.offset),
+                          static_cast<unsigned>(range.offset + range.width - 1), hex));
+    }
+    Report("        bytes the tool does not read: %s", line);
+}
+
+void NoteName(const IspDeviceInfo& device, bool terminated) {
+    ProbeRun& run = Run();
+    for (uint32_t i = 0; i < run.namedDevices; ++i)
+        if (SameDevice(g_named[i], device))
+            return;
+    if (run.namedDevices == sizeof g_named / sizeof g_named[0])
+        return;
+    g_named[run.namedDevices++] = device;
+    run.unterminatedNames += terminated ? 0 : 1;
 }
 
 // One record decoded as the tool decodes it, with the texts it would show.
-void ReportRecord(uint32_t slot, SearchSeen* seen) {
+void ReportRecord(uint32_t slot) {
     const IspDeviceInfo& device = g_table[slot];
     const void* zero = std::memchr(device.name, 0, kIspDeviceNameSize);
     char name[256];
     Utf8FromCp936(name, sizeof name, device.name, kIspDeviceNameSize);
     char terminated[96];
-    ++seen->names;
-    if (zero != nullptr) {
+    if (zero != nullptr)
         std::snprintf(terminated, sizeof terminated, "terminated after %u bytes",
                       static_cast<unsigned>(static_cast<const char*>(zero) - device.name));
-    } else {
-        ++seen->unterminated;
+    else
         std::snprintf(terminated, sizeof terminated,
-                      "NOT terminated within its 50 bytes: the tool shows all 50");
-    }
+                      "NOT terminated within its %u bytes: the tool shows all %u",
+                      static_cast<unsigned>(kIspDeviceNameSize),
+                      static_cast<unsigned>(kIspDeviceNameSize));
+    NoteName(device, zero != nullptr);
     const uint8_t* u = device.uniqueId;
     Report("    slot %u: id %d, boot version %04X, unique id %02X-%02X-%02X-%02X-%02X-%02X, "
            "name \"%s\" (%s)",
@@ -129,7 +162,7 @@ void ReportRecord(uint32_t slot, SearchSeen* seen) {
            terminated);
     char label[128];
     char info[128];
-    if (Run.toolMode == 1)
+    if (Run().toolMode == 1)
         FormatNameLabel(label, sizeof label, device);
     else
         FormatUidLabel(label, sizeof label, device);
@@ -137,12 +170,38 @@ void ReportRecord(uint32_t slot, SearchSeen* seen) {
     char shown[256];
     Utf8FromCp936(shown, sizeof shown, label, sizeof label);
     Report("        the tool lists \"%s\" (mode %d) and shows \"%s\"", shown,
-           static_cast<int>(Run.toolMode), info);
+           static_cast<int>(Run().toolMode), info);
     ReportUnreadBytes(device);
 }
 
+void ReportWrites(const SearchSeen& seen) {
+    uint32_t cleared = 0;
+    for (uint32_t slot = seen.written; slot < kProbeTableRecords; ++slot)
+        cleared += SlotAll(slot, 0) ? 1 : 0;
+    if (cleared > 0)
+        Report("  %u record(s) written, and %u slot(s) after them set to zero",
+               static_cast<unsigned>(seen.written), static_cast<unsigned>(cleared));
+    else
+        Report("  %u record(s) written", static_cast<unsigned>(seen.written));
+    const uint32_t room = seen.maxCount + kToolSpareRecords;
+    if (seen.pastRoom > 0)
+        Report("  WROTE PAST THE TOOL'S ROOM: %u record(s) past maxCount, %u of them past the %u "
+               "records the tool would have (maxCount and its %u spare)",
+               static_cast<unsigned>(seen.pastMaxCount), static_cast<unsigned>(seen.pastRoom),
+               static_cast<unsigned>(room), static_cast<unsigned>(kToolSpareRecords));
+    else if (seen.pastMaxCount > 0)
+        Report("  wrote past maxCount: %u record(s) after the %u it was given, within the tool's "
+               "%u spare",
+               static_cast<unsigned>(seen.pastMaxCount), static_cast<unsigned>(seen.maxCount),
+               static_cast<unsigned>(kToolSpareRecords));
+    else
+        Report("  nothing written past the %u record(s) it was given",
+               static_cast<unsigned>(seen.maxCount));
+}
+
 SearchSeen Search(uint32_t maxCount, const char* title) {
-    std::memset(g_table, kFill, sizeof g_table);
+    std::memset(g_table, kFill, kTableBytes);
+    Report("%s", title);
     const CallOutcome outcome = GuardedEnumDevices(g_table, maxCount);
     SearchSeen seen{};
     seen.done = true;
@@ -152,62 +211,59 @@ SearchSeen Search(uint32_t maxCount, const char* title) {
     seen.stackLeft = outcome.stackLeft;
     // A library may clear the slots it was given before filling them: zeros
     // count as written only where they overrun.
-    for (uint32_t slot = 0; slot < kToolTableSlots + kGuardSlots; ++slot) {
+    for (uint32_t slot = 0; slot < kProbeTableRecords; ++slot) {
         if (!SlotTouched(slot))
             continue;
         if (!SlotAll(slot, 0))
             seen.written = slot + 1;
         if (slot >= maxCount)
             ++seen.pastMaxCount;
-        if (slot >= kToolTableSlots)
-            seen.pastTable = true;
+        if (slot >= maxCount + kToolSpareRecords)
+            ++seen.pastRoom;
     }
     char stack[128];
     StackText(stack, sizeof stack, outcome.stackLeft, 8);
-    Report("%s", title);
     Report("  result %d in %.1f ms; %s", static_cast<int>(outcome.result), outcome.ms, stack);
-    uint32_t cleared = 0;
-    for (uint32_t slot = seen.written; slot < kToolTableSlots + kGuardSlots; ++slot)
-        cleared += SlotAll(slot, 0) ? 1 : 0;
-    if (cleared > 0)
-        Report("  %u record(s) written, and %u slot(s) after them set to zero",
-               static_cast<unsigned>(seen.written), static_cast<unsigned>(cleared));
-    else
-        Report("  %u record(s) written", static_cast<unsigned>(seen.written));
-    if (seen.pastTable)
-        Report("  WROTE PAST THE TABLE: into the guard after the tool's %u records (%u record(s) "
-               "past maxCount): the tool's table would be overrun",
-               static_cast<unsigned>(kToolTableSlots), static_cast<unsigned>(seen.pastMaxCount));
-    else if (seen.pastMaxCount > 0)
-        Report("  WROTE PAST maxCount: %u record(s) after the %u it was given",
-               static_cast<unsigned>(seen.pastMaxCount), static_cast<unsigned>(maxCount));
-    else
-        Report("  nothing written past the %u record(s) it was given",
-               static_cast<unsigned>(maxCount));
-    const uint32_t decoded = seen.written < kToolTableSlots ? seen.written : kToolTableSlots;
+    ReportWrites(seen);
+    const uint32_t decoded = seen.written < kIspDeviceSlots ? seen.written : kIspDeviceSlots;
     // Records shown once already are not shown again.
-    static IspDeviceInfo s_shown[kToolTableSlots];
-    static SearchSeen s_shownSeen{};
-    if (decoded > 0 && s_shownSeen.written == seen.written &&
+    static IspDeviceInfo s_shown[kIspDeviceSlots];
+    static uint32_t s_shownCount = 0;
+    if (decoded > 0 && s_shownCount == decoded &&
         std::memcmp(s_shown, g_table, decoded * sizeof(IspDeviceInfo)) == 0) {
         Report("    the same record(s) as the search before");
-        seen.names = s_shownSeen.names;
-        seen.unterminated = s_shownSeen.unterminated;
         return seen;
     }
     for (uint32_t slot = 0; slot < decoded; ++slot) {
         if (SlotTouched(slot))
-            ReportRecord(slot, &seen);
+            ReportRecord(slot);
         else
             Report("    slot %u: not written", static_cast<unsigned>(slot));
     }
     std::memcpy(s_shown, g_table, decoded * sizeof(IspDeviceInfo));
-    s_shownSeen = seen;
+    s_shownCount = decoded;
     return seen;
 }
 } // namespace
 
+bool PrepareSearchTable() {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const size_t page = system.dwPageSize;
+    const size_t body = (kTableBytes + page - 1) / page * page;
+    uint8_t* region = static_cast<uint8_t*>(
+        VirtualAlloc(nullptr, body + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    DWORD old = 0;
+    if (region == nullptr || !VirtualProtect(region + body, page, PAGE_NOACCESS, &old))
+        return false;
+    g_table = reinterpret_cast<IspDeviceInfo*>(region + body - kTableBytes);
+    Run().tableGuard = reinterpret_cast<uintptr_t>(region + body);
+    Run().tableGuardSize = page;
+    return true;
+}
+
 void RunRegistrations() {
+    Run().phase = Phase::Registering;
     for (size_t n = 0; n < kRegistrations; ++n) {
         IspOption record = BuildIspOption(false, &ProbeCallback);
         const IspOption before = record;
@@ -219,8 +275,7 @@ void RunRegistrations() {
             Report("  the probe's callback does not fit the record's 4-byte field: registered "
                    "without one");
         const CallOutcome outcome = GuardedSetIspOption(&record);
-        RegistrationSeen& seen = Run.registrations[n];
-        seen.done = true;
+        RegistrationSeen& seen = Run().registrations[n];
         seen.result = outcome.result;
         seen.ms = outcome.ms;
         seen.stackLeft = outcome.stackLeft;
@@ -235,55 +290,63 @@ void RunRegistrations() {
         else
             Report("  bytes the library changed during the call (before -> after):");
         ReportChanges(before, record, &seen);
+        seen.done = true;
         // What the tool keeps: the record as left after an accepted call,
         // zeros after a refusal.
-        Run.toolMode = outcome.result != 0 ? seen.modeAfter : 0;
-        Report("  mode the tool reads afterwards: %d (%s)", static_cast<int>(Run.toolMode),
-               Run.toolMode == 1 ? "it labels devices by name" : "it labels devices by unique id");
+        Run().toolMode = outcome.result != 0 ? seen.modeAfter : 0;
+        Report("  mode the tool reads afterwards: %d (%s)", static_cast<int>(Run().toolMode),
+               Run().toolMode == 1 ? "it labels devices by name"
+                                   : "it labels devices by unique id");
         if (n == 0)
             AllowLockCheck(outcome.ms);
     }
 }
 
 void RunSearches() {
-    char title[160];
+    Run().phase = Phase::Searching;
+    char title[192];
     for (size_t n = 0; n < kFullSearches; ++n) {
         std::snprintf(title, sizeof title,
-                      "Search %u of %u: Tamla_EnumDevices, maxCount %u, a table of %u records and "
-                      "%u guard records",
+                      "Search %u of %u: Tamla_EnumDevices, maxCount %u, a table of %u records "
+                      "(the tool's has %u) and a no-access page after it",
                       static_cast<unsigned>(n + 1), static_cast<unsigned>(kSearches),
-                      static_cast<unsigned>(kToolTableSlots),
-                      static_cast<unsigned>(kToolTableSlots), static_cast<unsigned>(kGuardSlots));
-        Run.searches[n] = Search(kToolTableSlots, title);
+                      static_cast<unsigned>(kIspDeviceSlots),
+                      static_cast<unsigned>(kProbeTableRecords),
+                      static_cast<unsigned>(kIspSearchRecords));
+        Run().searches[n] = Search(kIspDeviceSlots, title);
     }
     // Fewer slots than programmers: what a library does when more are
-    // attached than the tool's table holds.
-    const int32_t found = Run.searches[kFullSearches - 1].result;
-    if (found <= 0) {
-        Run.smallSearchSkipped = true;
-        Report("Search %u of %u: not made, as no programmer was found (a smaller maxCount needs "
-               "one)",
-               static_cast<unsigned>(kSearches), static_cast<unsigned>(kSearches));
+    // attached than the tool's maxCount. Never 0, which the tool never passes.
+    const int32_t found = Run().searches[kFullSearches - 1].result;
+    if (found <= 1) {
+        Run().smallSearch = found <= 0 ? SmallSearch::NoneFound : SmallSearch::OneFound;
+        Report("Search %u of %u: not made, as %s", static_cast<unsigned>(kSearches),
+               static_cast<unsigned>(kSearches),
+               found <= 0 ? "no programmer was found"
+                          : "one programmer was found: a smaller maxCount would be 0, which the "
+                            "tool never passes");
         return;
     }
-    const uint32_t smaller = static_cast<uint32_t>(found > 16 ? 16 : found) - 1;
-    std::snprintf(
-        title, sizeof title,
-        "Search %u of %u: Tamla_EnumDevices, maxCount %u, fewer than the %d programmer(s) "
-        "found",
-        static_cast<unsigned>(kSearches), static_cast<unsigned>(kSearches),
-        static_cast<unsigned>(smaller), static_cast<int>(found));
-    Run.searches[kFullSearches] = Search(smaller, title);
+    const int32_t slots = static_cast<int32_t>(kIspDeviceSlots);
+    const uint32_t smaller = static_cast<uint32_t>(found > slots ? slots : found) - 1;
+    std::snprintf(title, sizeof title,
+                  "Search %u of %u: Tamla_EnumDevices, maxCount %u, fewer than the %d "
+                  "programmer(s) found",
+                  static_cast<unsigned>(kSearches), static_cast<unsigned>(kSearches),
+                  static_cast<unsigned>(smaller), static_cast<int>(found));
+    Run().searches[kFullSearches] = Search(smaller, title);
 }
 
 uint32_t SearchForWatch(IspDeviceInfo* table, const char* what) {
-    std::memset(g_table, kFill, sizeof g_table);
-    const CallOutcome outcome = GuardedEnumDevices(g_table, kToolTableSlots);
-    std::memcpy(table, g_table, sizeof(IspDeviceInfo) * kToolTableSlots);
+    std::memset(g_table, kFill, kTableBytes);
+    const CallOutcome outcome = GuardedEnumDevices(g_table, kIspDeviceSlots);
+    std::memcpy(table, g_table, sizeof(IspDeviceInfo) * kIspDeviceSlots);
     Report("  %s: result %d in %.1f ms", what, static_cast<int>(outcome.result), outcome.ms);
     if (outcome.result < 0)
         return 0;
-    return outcome.result > 16 ? 16 : static_cast<uint32_t>(outcome.result);
+    return outcome.result > static_cast<int32_t>(kIspDeviceSlots)
+               ? kIspDeviceSlots
+               : static_cast<uint32_t>(outcome.result);
 }
 
 void DeviceShortText(char* buffer, size_t size, const IspDeviceInfo& device) {

@@ -1,35 +1,34 @@
 // LibraryProbe: runs the calls a tool session makes into a TAMLAISPDLL.DLL,
 // without ever writing a programmer, and judges each assumption the tool
-// makes about the library. Exit status 0 when every assumption seen holds,
-// 1 when some differ, 2 when the library cannot be loaded or the run cannot
-// finish (a crash or a call that never returns).
+// makes about the library. The library's code runs only in a child process
+// the probe starts and watches, so the report is written whatever the
+// library does. Exit status 0 when nothing seen breaks the tool (notes on
+// what it copes with allowed), 1 when something would, 2 when the probe
+// could not judge: the library cannot be loaded, or the run could not
+// finish.
 #include "callback_watch.h"
+#include "child_steps.h"
+#include "child_watch.h"
 #include "guarded_calls.h"
 #include "library_file.h"
-#include "library_steps.h"
 #include "probe_report.h"
 #include "probe_run.h"
 #include "verdicts.h"
-#include "watch_mode.h"
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-
-ProbeRun Run{};
+#include <new>
 
 namespace {
 constexpr uint32_t kDefaultTimeoutS = 30;
 constexpr uint32_t kMaxSeconds = 24 * 3600;
-// Callbacks a library fires shortly after the last call still count.
-constexpr DWORD kLingerMs = 300;
 constexpr wchar_t kLibraryName[] = L"TAMLAISPDLL.DLL";
 constexpr wchar_t kReportName[] = L"LibraryProbe-report.txt";
 
-wchar_t g_reportPath[MAX_PATH];
+ProbeRun* g_run = nullptr;
 
 #if defined(__i386__)
 constexpr const char* kProbeMachine = "x86";
@@ -39,6 +38,7 @@ constexpr const char* kProbeMachine = "x64";
 
 struct Options {
     wchar_t library[MAX_PATH];
+    wchar_t folder[MAX_PATH]; // the probe's own, with its final backslash
     uint32_t watchSeconds;
     uint32_t timeoutSeconds;
 };
@@ -77,17 +77,15 @@ bool ReadOptions(int argc, wchar_t** argv, Options* options) {
             library = argv[i];
         }
     }
-    wchar_t here[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, here, MAX_PATH);
+    const DWORD length = GetModuleFileNameW(nullptr, options->folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return false;
-    wchar_t* slash = std::wcsrchr(here, L'\\');
+    wchar_t* slash = std::wcsrchr(options->folder, L'\\');
     if (slash != nullptr)
         slash[1] = 0;
-    std::swprintf(g_reportPath, MAX_PATH, L"%ls%ls", here, kReportName);
     wchar_t given[MAX_PATH];
     if (library == nullptr)
-        std::swprintf(given, MAX_PATH, L"%ls%ls", here, kLibraryName);
+        std::swprintf(given, MAX_PATH, L"%ls%ls", options->folder, kLibraryName);
     else if (GetFullPathNameW(library, MAX_PATH, given, nullptr) == 0)
         return false;
     const DWORD attributes = GetFileAttributesW(given);
@@ -98,6 +96,55 @@ bool ReadOptions(int argc, wchar_t** argv, Options* options) {
     }
     std::swprintf(options->library, MAX_PATH, L"%ls", given);
     return true;
+}
+
+// The record both processes share, in memory the child inherits.
+HANDLE ShareRun() {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const uint64_t size = sizeof(ProbeRun);
+    HANDLE mapping =
+        CreateFileMappingW(INVALID_HANDLE_VALUE, &inherit, PAGE_READWRITE,
+                           static_cast<DWORD>(size >> 32), static_cast<DWORD>(size), nullptr);
+    void* view =
+        mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
+    if (view == nullptr)
+        return nullptr;
+    UseRun(new (view) ProbeRun());
+    return mapping;
+}
+
+// The report goes beside the probe, else to the user's temporary folder;
+// note says where it went when not beside the probe.
+// False when neither place can be written.
+bool OpenReport(const Options& options, wchar_t* path, char* note, size_t noteSize) {
+    note[0] = 0;
+    std::swprintf(path, MAX_PATH, L"%ls%ls", options.folder, kReportName);
+    const uint32_t error = OpenReportFile(path);
+    if (error == 0)
+        return true;
+    char beside[MAX_PATH * 3];
+    Utf8FromWide(beside, sizeof beside, path);
+    wchar_t temp[MAX_PATH];
+    const DWORD length = GetTempPathW(MAX_PATH, temp);
+    if (length == 0 || length >= MAX_PATH) {
+        std::snprintf(note, noteSize,
+                      "Report: none: %s cannot be written (error %u), and there is no temporary "
+                      "folder",
+                      beside, static_cast<unsigned>(error));
+        return false;
+    }
+    std::swprintf(path, MAX_PATH, L"%ls%ls", temp, kReportName);
+    const uint32_t tempError = OpenReportFile(path);
+    char there[MAX_PATH * 3];
+    Utf8FromWide(there, sizeof there, path);
+    if (tempError == 0)
+        std::snprintf(note, noteSize, "Report: %s, as %s cannot be written (error %u)", there,
+                      beside, static_cast<unsigned>(error));
+    else
+        std::snprintf(
+            note, noteSize, "Report: none: neither %s (error %u) nor %s (error %u) can be written",
+            beside, static_cast<unsigned>(error), there, static_cast<unsigned>(tempError));
+    return tempError == 0;
 }
 
 void ReportSystem() {
@@ -119,33 +166,36 @@ void ReportSystem() {
     else
         Report("  Windows            version unknown%s", wine);
     Report("  ANSI code page     %u (OEM %u)", GetACP(), GetOEMCP());
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    Report("  run at             %04u-%02u-%02u %02u:%02u:%02u local time", now.wYear, now.wMonth,
-           now.wDay, now.wHour, now.wMinute, now.wSecond);
 }
 
-// The callbacks, the verdicts and the result line, then the report file.
-int FinishReport() {
+// The callbacks, the verdicts and the result, then the report file with the
+// result first.
+int FinishReport(const wchar_t* reportPath, bool reportOpen) {
+    if (Run().stop != StopKind::None) {
+        ReportBlank();
+        Report("Stopped: %s", Run().stopCause);
+    }
     ReportBlank();
     ReportCallbacks();
     ReportBlank();
-    const size_t differ = ReportVerdicts();
+    ReportVerdicts();
     ReportBlank();
-    int status = 0;
-    if (Run.stopped) {
-        status = 2;
-        Report("Result: stopped, exit status 2: %s", Run.stopCause);
-    } else if (differ > 0) {
-        status = 1;
-        Report("Result: %u assumption(s) differ, exit status 1", static_cast<unsigned>(differ));
-    } else {
-        Report("Result: every assumption seen holds, exit status 0");
+    static char head[16 * 1024];
+    const int status = ResultLines(head, sizeof head - 2);
+    for (const char* line = head; *line != 0;) {
+        const char* end = std::strstr(line, "\r\n");
+        Report("%.*s", static_cast<int>(end - line), line);
+        line = end + 2;
+    }
+    if (!reportOpen) {
+        Report("Report: none: it could not be written (see the fourth line)");
+        return status;
     }
     char path[MAX_PATH * 3];
-    Utf8FromWide(path, sizeof path, g_reportPath);
+    Utf8FromWide(path, sizeof path, reportPath);
     Report("Report: %s", path);
-    if (!WriteReportFile(g_reportPath)) {
+    std::strcat(head, "\r\n");
+    if (!FinishReportFile(head)) {
         char line[MAX_PATH * 3 + 64];
         std::snprintf(line, sizeof line, "the report could not be written to %s (error %lu)\r\n",
                       path, static_cast<unsigned long>(GetLastError()));
@@ -156,43 +206,54 @@ int FinishReport() {
     return status;
 }
 
-// Ends the process without the library's detach code, which a library
-// stuck in a call or with threads of its own may never finish.
+// Ends the process at once: nothing of the library runs in it, but its
+// threads may still be running in the child, which is gone by now.
 [[noreturn]] void EndProcess(int status) {
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
     ExitProcess(static_cast<UINT>(status));
 }
 } // namespace
 
-void StopRun(const char* cause, bool inCall) {
-    static std::atomic<uint32_t> stopping{0};
-    uint32_t first = 0;
-    if (!stopping.compare_exchange_strong(first, GetCurrentThreadId())) {
-        // A second stop from the thread already stopping: its report failed.
-        if (first == GetCurrentThreadId())
-            EndProcess(2);
-        for (;;)
-            Sleep(INFINITE);
-    }
-    Run.stopped = true;
-    Run.stoppedInCall = inCall;
-    std::snprintf(Run.stopCause, sizeof Run.stopCause, "%s", cause);
-    Report("Stopped: %s", cause);
-    FinishReport();
-    EndProcess(2);
-}
+ProbeRun& Run() { return *g_run; }
+void UseRun(ProbeRun* run) { g_run = run; }
 
 int wmain(int argc, wchar_t** argv) {
-    Options options{};
+    if (argc == 3 && std::wcscmp(argv[1], kChildOption) == 0)
+        RunChildSteps(argv[2]);
+    static Options options{};
     if (!ReadOptions(argc, argv, &options)) {
         Usage();
         return 2;
     }
-    StartCallGuard(options.timeoutSeconds * 1000);
+    CatchConsoleBreak();
+    HANDLE mapping = ShareRun();
+    if (mapping == nullptr) {
+        std::fprintf(stderr, "LibraryProbe: no memory for the run's record (error %lu)\n",
+                     static_cast<unsigned long>(GetLastError()));
+        return 2;
+    }
+    ProbeRun& run = Run();
+    LARGE_INTEGER origin;
+    QueryPerformanceCounter(&origin);
+    run.originTicks = origin.QuadPart;
+    std::swprintf(run.library, kPathChars, L"%ls", options.library);
+    run.watchSeconds = options.watchSeconds;
+    run.timeoutSeconds = options.timeoutSeconds;
+
+    static wchar_t reportPath[MAX_PATH];
+    char note[MAX_PATH * 7];
+    const bool reportOpen = OpenReport(options, reportPath, note, sizeof note);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
     Report("LibraryProbe %s (%s): checks a TAMLAISPDLL.DLL against what ProgrammerSetup.exe "
            "assumes of it",
            LIBRARY_PROBE_VERSION, kProbeMachine);
     Report("It never calls Tamla_FlashProgramB and never writes a programmer.");
+    Report("This run: %04u-%02u-%02u %02u:%02u:%02u.%03u local time, process %lu", now.wYear,
+           now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+           static_cast<unsigned long>(GetCurrentProcessId()));
+    if (note[0] != 0)
+        Report("%s", note);
     ReportBlank();
     Report("System");
     ReportSystem();
@@ -202,44 +263,9 @@ int wmain(int argc, wchar_t** argv) {
     Report("Library");
     Report("  path               %s", path);
     char cause[256];
-    if (!InspectLibraryFile(options.library, cause, sizeof cause))
-        StopRun(cause, false);
-
-    uint32_t error = 0;
-    const double start = NowMs();
-    HMODULE module = static_cast<HMODULE>(GuardedLoad(options.library, &error));
-    if (module == nullptr) {
-        std::snprintf(cause, sizeof cause, "Windows cannot load the library (error %lu)",
-                      static_cast<unsigned long>(error));
-        StopRun(cause, false);
-    }
-    Report("  loaded at 0x%llX in %.1f ms",
-           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(module)), NowMs() - start);
-    uintptr_t entries[kImportCount] = {};
-    for (int k = 0; k < kImportCount; ++k) {
-        const char* name = Run.exactName[k] ? kImportNames[k] : Run.foundAs[k];
-        if (name[0] != 0)
-            entries[k] = reinterpret_cast<uintptr_t>(GetProcAddress(module, name));
-    }
-    if (entries[kImportSetIspOption] == 0 || entries[kImportEnumDevices] == 0)
-        StopRun("the library lacks Tamla_SetIspOption or Tamla_EnumDevices in every form: the tool "
-                "will not start with it",
-                false);
-    // The probe has no use for the write's entry: it never calls it.
-    SetLibraryEntries(entries[kImportSetIspOption], entries[kImportEnumDevices]);
-    if (!Run.exactName[kImportSetIspOption] || !Run.exactName[kImportEnumDevices])
-        Report("  the calls below go to the names found instead");
-    ReportBlank();
-
-    RunRegistrations();
-    ReportBlank();
-    RunSearches();
-    if (options.watchSeconds > 0) {
-        ReportBlank();
-        RunWatch(options.watchSeconds);
-    } else {
-        Sleep(kLingerMs);
-    }
-    FinishLockCheck();
-    EndProcess(FinishReport());
+    if (InspectLibraryFile(options.library, cause, sizeof cause))
+        RunChild(mapping);
+    else
+        StopRun(StopKind::CannotLoad, Fault::None, "%s", cause);
+    EndProcess(FinishReport(reportPath, reportOpen));
 }

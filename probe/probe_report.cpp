@@ -1,5 +1,7 @@
 #include "probe_report.h"
 
+#include "probe_run.h"
+
 #include <windows.h>
 
 #include <cstdarg>
@@ -7,13 +9,19 @@
 #include <cstring>
 
 namespace {
-constexpr size_t kReportSize = 256 * 1024;
+constexpr size_t kReportSize = 1024 * 1024;
 constexpr size_t kLineSize = 2048;
+constexpr char kBom[] = "\xEF\xBB\xBF";
+constexpr char kFull[] = "(the report is full: later lines were only printed)\r\n";
 
 char g_report[kReportSize];
 size_t g_used = 0;
 bool g_full = false;
-// Lines come from the main thread, the watchdog and the crash filter.
+HANDLE g_file = INVALID_HANDLE_VALUE;
+bool g_toParent = false;
+uint32_t g_taken = 0; // bytes of the child's lines taken up
+// Lines come from several threads of the child; in the parent, from its
+// main thread only.
 SRWLOCK g_lock = SRWLOCK_INIT;
 
 // A console gets UTF-16, so the text reads right whatever its code page; a
@@ -35,15 +43,40 @@ void Print(const char* text, size_t length) {
 void Keep(const char* text, size_t length) {
     if (g_full)
         return;
-    static const char kFull[] = "(the report is full: later lines were only printed)\r\n";
+    const char* kept = text;
     if (g_used + length + sizeof kFull > kReportSize) {
-        std::memcpy(g_report + g_used, kFull, sizeof kFull - 1);
-        g_used += sizeof kFull - 1;
+        kept = kFull;
+        length = sizeof kFull - 1;
         g_full = true;
-        return;
     }
-    std::memcpy(g_report + g_used, text, length);
+    std::memcpy(g_report + g_used, kept, length);
     g_used += length;
+    DWORD written = 0;
+    if (g_file != INVALID_HANDLE_VALUE)
+        WriteFile(g_file, kept, static_cast<DWORD>(length), &written, nullptr);
+}
+
+void Emit(const char* line, size_t length) {
+    AcquireSRWLockExclusive(&g_lock);
+    Keep(line, length);
+    Print(line, length);
+    ReleaseSRWLockExclusive(&g_lock);
+}
+
+void SendToParent(const char* line, size_t length) {
+    ProbeRun& run = Run();
+    AcquireSRWLockExclusive(&g_lock);
+    const uint32_t used = run.textUsed.load();
+    if (!run.textFull.load()) {
+        if (used + length + sizeof kFull > kChildTextSize) {
+            line = kFull;
+            length = sizeof kFull - 1;
+            run.textFull = true;
+        }
+        std::memcpy(run.text + used, line, length);
+        run.textUsed.store(used + static_cast<uint32_t>(length), std::memory_order_release);
+    }
+    ReleaseSRWLockExclusive(&g_lock);
 }
 
 // A line cut inside a UTF-8 sequence would end in a broken character: the
@@ -58,6 +91,12 @@ size_t WholeCharacters(const char* text, size_t length) {
     const size_t need = byte < 0x80 ? 1 : byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
     return lead + need <= length ? length : lead;
 }
+
+bool WriteAll(HANDLE file, const char* bytes, size_t length) {
+    DWORD written = 0;
+    return WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr) &&
+           written == length;
+}
 } // namespace
 
 void Report(const char* format, ...) {
@@ -71,27 +110,57 @@ void Report(const char* format, ...) {
         length = WholeCharacters(line, sizeof line - 3);
     line[length++] = '\r';
     line[length++] = '\n';
-    AcquireSRWLockExclusive(&g_lock);
-    Keep(line, length);
-    Print(line, length);
-    ReleaseSRWLockExclusive(&g_lock);
+    if (g_toParent)
+        SendToParent(line, length);
+    else
+        Emit(line, length);
 }
 
 void ReportBlank() { Report("%s", ""); }
 
-bool WriteReportFile(const wchar_t* path) {
+void ReportToParent() { g_toParent = true; }
+
+uint32_t OpenReportFile(const wchar_t* path) {
     HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    static const char kNotOver[] = "Result: not known yet: the probe is still running, or it was "
+                                   "stopped before it could finish this report\r\n\r\n";
+    if (!WriteAll(file, kBom, 3) || !WriteAll(file, kNotOver, sizeof kNotOver - 1)) {
+        const DWORD error = GetLastError();
+        CloseHandle(file);
+        return error;
+    }
+    g_file = file;
+    return 0;
+}
+
+void TakeChildLines() {
+    const ProbeRun& run = Run();
+    const uint32_t used = run.textUsed.load(std::memory_order_acquire);
+    while (g_taken < used) {
+        const char* start = run.text + g_taken;
+        size_t length = used - g_taken;
+        const void* end = std::memchr(start, '\n', length);
+        if (end != nullptr)
+            length = static_cast<size_t>(static_cast<const char*>(end) - start) + 1;
+        Emit(start, length);
+        g_taken += static_cast<uint32_t>(length);
+    }
+}
+
+bool FinishReportFile(const char* head) {
+    if (g_file == INVALID_HANDLE_VALUE)
         return false;
-    static const char kBom[] = "\xEF\xBB\xBF";
-    DWORD written = 0;
     AcquireSRWLockExclusive(&g_lock);
-    bool ok = WriteFile(file, kBom, 3, &written, nullptr) && written == 3 &&
-              WriteFile(file, g_report, static_cast<DWORD>(g_used), &written, nullptr) &&
-              written == g_used;
+    LARGE_INTEGER zero{};
+    bool ok = SetFilePointerEx(g_file, zero, nullptr, FILE_BEGIN) && WriteAll(g_file, kBom, 3) &&
+              WriteAll(g_file, head, std::strlen(head)) && WriteAll(g_file, g_report, g_used) &&
+              SetEndOfFile(g_file);
     ReleaseSRWLockExclusive(&g_lock);
-    ok = CloseHandle(file) && ok;
+    ok = CloseHandle(g_file) && ok;
+    g_file = INVALID_HANDLE_VALUE;
     return ok;
 }
 

@@ -1,5 +1,8 @@
-// The probe's report: each line is printed when it is added and kept for the
-// report file, which is UTF-8 like every line.
+// The probe's report. In the parent each line is printed when it is added,
+// kept, and written to the report file at once, so the file holds the run
+// so far whatever ends it; the file's first lines, the result, are written
+// last. In the child a line goes into the shared record, and the parent
+// takes it up from there. Every line is UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -18,9 +21,18 @@
 void Report(const char* format, ...) PROBE_PRINTF(1, 2);
 void ReportBlank();
 
-// Writes the report so far, with a byte order mark so that older Notepads
-// read it as UTF-8. False when the file cannot be written.
-bool WriteReportFile(const wchar_t* path);
+// In the child: lines go to the parent.
+void ReportToParent();
+
+// In the parent: creates the report file, replacing an earlier run's, with
+// a first line that says the run is not over. Returns the system's error
+// (0 when created).
+uint32_t OpenReportFile(const wchar_t* path);
+// Prints and keeps the child's lines that came since the last look.
+void TakeChildLines();
+// Rewrites the report file with the lines of head first, then every line
+// so far; false when the file cannot be written.
+bool FinishReportFile(const char* head);
 
 // UTF-8 forms of other texts, cut to the buffer. Control characters become
 // '?', so a library's bytes cannot break a report line.

@@ -8,21 +8,13 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
-HANDLE g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-
-// Ctrl+C ends the watch early; the report is still written.
-BOOL WINAPI OnConsoleBreak(DWORD kind) {
-    if (kind != CTRL_C_EVENT && kind != CTRL_BREAK_EVENT)
-        return FALSE;
-    SetEvent(g_stop);
-    return TRUE;
-}
+// How often the watch looks whether Ctrl+C ended it.
+constexpr DWORD kStopPollMs = 100;
 
 struct Table {
-    IspDeviceInfo slots[kToolTableSlots];
+    IspDeviceInfo slots[kIspDeviceSlots];
     uint32_t count;
 };
 
@@ -56,10 +48,10 @@ void ReportEvent(const SeenCallback& seen, const Table& before, const Table& aft
         Report("    slot %u: before %s; after %s", static_cast<unsigned>(slot), was, now);
         if (seen.code != kIspEventArrival || !judged)
             continue;
-        ++Run.arrivalsChecked;
+        ++Run().arrivalsChecked;
         const bool fits = slot < after.count && !Holds(before, after.slots[slot]);
-        if (!fits && Run.arrivalsMisplaced++ == 0)
-            std::snprintf(Run.arrivalMisplaced, sizeof Run.arrivalMisplaced,
+        if (!fits && Run().arrivalsMisplaced++ == 0)
+            std::snprintf(Run().arrivalMisplaced, sizeof Run().arrivalMisplaced,
                           "an arrival named slot %u, which after it holds %s",
                           static_cast<unsigned>(slot),
                           slot < after.count ? "a programmer that was there before" : "nothing");
@@ -70,8 +62,8 @@ void ReportEvent(const SeenCallback& seen, const Table& before, const Table& aft
 } // namespace
 
 void RunWatch(uint32_t seconds) {
-    Run.watched = true;
-    SetConsoleCtrlHandler(OnConsoleBreak, TRUE);
+    Run().watched = true;
+    Run().phase = Phase::Watching;
     Report("Watch for %u s: plug in a programmer, then unplug one (Ctrl+C ends the watch early)",
            static_cast<unsigned>(seconds));
     static Table before;
@@ -79,15 +71,14 @@ void RunWatch(uint32_t seconds) {
     before.count = SearchForWatch(before.slots, "search before the first event");
     size_t handled = SeenCallbackCount();
     const ULONGLONG end = GetTickCount64() + uint64_t{seconds} * 1000;
-    HANDLE waits[] = {g_stop, static_cast<HANDLE>(LibraryEventSignal())};
     uint32_t events = 0;
     for (;;) {
         const ULONGLONG now = GetTickCount64();
-        if (now >= end)
+        if (now >= end || Run().stopWatch.load())
             break;
-        const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(end - now));
-        if (woke != WAIT_OBJECT_0 + 1)
-            break;
+        const DWORD wait = end - now < kStopPollMs ? static_cast<DWORD>(end - now) : kStopPollMs;
+        if (WaitForSingleObject(static_cast<HANDLE>(LibraryEventSignal()), wait) != WAIT_OBJECT_0)
+            continue;
         // The events on library threads since the last look; those inside
         // the probe's own calls are answered by those calls.
         const size_t seen = SeenCallbackCount();
@@ -119,6 +110,5 @@ void RunWatch(uint32_t seconds) {
         handled = seen;
         before = after;
     }
-    SetConsoleCtrlHandler(OnConsoleBreak, FALSE);
     Report("Watch over: %u event(s) on a library thread", static_cast<unsigned>(events));
 }

@@ -29,6 +29,25 @@
 #endif
 
 namespace {
+#if defined(WRONG_THREAD_CRASH)
+// A thread of the library's own that crashes a moment after registration,
+// while the caller goes on with its calls.
+DWORD WINAPI CrashSoon(void*) {
+    Sleep(100);
+    volatile uintptr_t address = 16;
+    *reinterpret_cast<volatile uint32_t*>(address) = 1;
+    return 0;
+}
+LONG g_threadStarted = 0;
+#elif defined(WRONG_STACK_OVERFLOW)
+// A page of stack per level, far deeper than any stack.
+uint32_t Deep(uint32_t depth) {
+    volatile uint8_t page[4096];
+    page[0] = static_cast<uint8_t>(depth);
+    return depth == 0 ? page[0] : Deep(depth - 1) + page[0];
+}
+#endif
+
 void FillDevice(IspDeviceInfo& device, uint32_t id) {
     std::memset(&device, 0, sizeof device);
     device.deviceId = id;
@@ -47,6 +66,9 @@ __declspec(dllexport) int32_t WRONG_CALL WRONG_EXPORT(SetIspOption)(IspOption* o
 #if defined(WRONG_OVERRUN)
     // Fills in a path of its own: a record rewritten past its mode field.
     std::memcpy(option->bytes + isp_option::kPath1, "C:\\", 3);
+#elif defined(WRONG_THREAD_CRASH)
+    if (InterlockedExchange(&g_threadStarted, 1) == 0)
+        CloseHandle(CreateThread(nullptr, 0, CrashSoon, nullptr, 0, nullptr));
 #endif
     return 1;
 }
@@ -59,10 +81,18 @@ __declspec(dllexport) int32_t WRONG_CALL
     *reinterpret_cast<volatile uint32_t*>(address) = maxCount;
 #elif defined(WRONG_HANG)
     Sleep(INFINITE);
+#elif defined(WRONG_EXIT)
+    ExitProcess(7);
+#elif defined(WRONG_STACK_OVERFLOW)
+    if (Deep(1u << 20) == maxCount)
+        return -1;
 #endif
 #if defined(WRONG_OVERRUN)
     // Two records more than it was given room for.
     const uint32_t written = maxCount + 2;
+#elif defined(WRONG_PAST_ROOM)
+    // Twenty more: past the sixteen the tool has to spare.
+    const uint32_t written = maxCount + 20;
 #else
     // Clears every slot it was given first, as some libraries do.
     std::memset(devices, 0, sizeof(IspDeviceInfo) * maxCount);
