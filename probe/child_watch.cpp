@@ -2,6 +2,7 @@
 
 #include "child_steps.h"
 #include "guarded_calls.h"
+#include "win32_handles.h"
 
 #include <windows.h>
 
@@ -24,36 +25,20 @@ BOOL WINAPI OnConsoleBreak(DWORD kind) {
     return TRUE;
 }
 
-// A handle closed when it goes out of scope.
-class OwnedHandle {
-public:
-    explicit OwnedHandle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~OwnedHandle() {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    HANDLE get() const { return handle_; }
-    HANDLE* out() { return &handle_; }
-
-private:
-    HANDLE handle_;
-};
-
 // The child runs without a console, so Ctrl+C reaches only the parent, and
 // with its standard handles on NUL, so nothing a library prints mixes with
 // the report.
-bool StartChild(HANDLE mapping, OwnedHandle* process, DWORD* error) {
+// Returns the child's process, or nullptr with the error.
+HANDLE StartChild(HANDLE mapping, DWORD* error) {
     wchar_t exe[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, exe, MAX_PATH);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    OwnedHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                                nullptr));
-    if (length == 0 || length >= MAX_PATH || nul.get() == INVALID_HANDLE_VALUE) {
+    UniqueHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                                 nullptr));
+    if (length == 0 || length >= MAX_PATH || !nul.valid()) {
         *error = GetLastError();
-        return false;
+        return nullptr;
     }
     wchar_t command[MAX_PATH + 64];
     std::swprintf(command, sizeof command / sizeof command[0], L"\"%ls\" %ls %llX", exe,
@@ -67,11 +52,10 @@ bool StartChild(HANDLE mapping, OwnedHandle* process, DWORD* error) {
     if (!CreateProcessW(exe, command, nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
                         &startup, &info)) {
         *error = GetLastError();
-        return false;
+        return nullptr;
     }
     CloseHandle(info.hThread);
-    *process->out() = info.hProcess;
-    return true;
+    return info.hProcess;
 }
 
 // "TAMLAISPDLL.DLL+0x1234", by the modules the child saw once it had loaded
@@ -276,9 +260,9 @@ void StopRun(StopKind kind, Fault fault, const char* format, ...) {
 }
 
 void RunChild(void* mapping) {
-    OwnedHandle process;
     DWORD error = 0;
-    if (!StartChild(static_cast<HANDLE>(mapping), &process, &error)) {
+    const UniqueHandle process(StartChild(static_cast<HANDLE>(mapping), &error));
+    if (!process.valid()) {
         StopRun(StopKind::Interrupted, Fault::None,
                 "the probe cannot start its child process (error %lu)",
                 static_cast<unsigned long>(error));

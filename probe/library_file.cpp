@@ -3,6 +3,7 @@
 #include "library_file_parse.h"
 #include "probe_report.h"
 #include "probe_run.h"
+#include "win32_handles.h"
 
 #include <windows.h>
 
@@ -19,23 +20,6 @@ constexpr uint16_t kProbeMachine = kMachineX86;
 constexpr uint16_t kProbeMachine = kMachineX64;
 #endif
 constexpr size_t kMaxListedExports = 300;
-
-// A handle closed when it goes out of scope.
-class OwnedHandle {
-public:
-    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-    ~OwnedHandle() {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle_;
-};
 
 class MappedView {
 public:
@@ -188,8 +172,8 @@ const char* const kImportNames[kImportCount] = {"Tamla_EnumDevices", "Tamla_SetI
                                                 "Tamla_FlashProgramB"};
 
 bool InspectLibraryFile(const wchar_t* path, char* cause, size_t causeSize) {
-    OwnedHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
@@ -206,7 +190,7 @@ bool InspectLibraryFile(const wchar_t* path, char* cause, size_t causeSize) {
         std::snprintf(cause, causeSize, "not a Windows library: the file is empty");
         return false;
     }
-    OwnedHandle mapping(CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    UniqueHandle mapping(CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
     const void* view =
         mapping.valid() ? MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr;
     MappedView unmap(view);
